@@ -1,0 +1,32 @@
+// The catalogue of recognised browsers: what the uninstall scans found, in the
+// order they found it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct BrowserRecord {
+    std::string Name;             // canonical browser name, such as "Chrome"; never empty once stored
+    std::string InstallLocation;  // the entry's InstallLocation text, or empty when it had none
+};
+
+// Equal when both fields are equal, byte for byte.
+bool operator==(const BrowserRecord& a, const BrowserRecord& b);
+
+// Records in discovery order: machine-wide entries first, then the user's.
+// Only ever appended to.
+using BrowserCatalogue = std::vector<BrowserRecord>;
+
+// Adds a copy of `record` at the end.
+void AppendRecord(BrowserCatalogue& catalogue, const BrowserRecord& record);
+
+// True when some stored record equals `record` in both fields.
+bool ContainsRecord(const BrowserCatalogue& catalogue, const BrowserRecord& record);
+
+// The install location of the first record named exactly `name` (case-sensitive)
+// whose location is not empty; an empty string when there is none.
+std::string FindInstallLocation(const BrowserCatalogue& catalogue, const std::string& name);
+
+// Traces each record as two lines, its name and then its install location
+// (an empty location still gives its line). An empty catalogue traces nothing.
+void TraceCatalogue(const BrowserCatalogue& catalogue);

@@ -1,0 +1,50 @@
+#include "discovery/catalogue.h"
+
+#include "platform/standin_machine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(FindInstallLocation, EmptyCatalogueFindsNothing) {
+    const BrowserCatalogue empty;
+    for (const char* name : {"Chrome", "360", "360chrome", "Firefox", ""})
+        EXPECT_EQ(FindInstallLocation(empty, name), "") << name;
+}
+
+TEST(FindInstallLocation, TakesFirstRecordOfTheNameThatHasALocation) {
+    const BrowserCatalogue catalogue = {
+        {"Chrome", ""}, {"Firefox", "F"}, {"Chrome", "P1"}, {"Chrome", "P2"}};
+    EXPECT_EQ(FindInstallLocation(catalogue, "Chrome"), "P1");
+    EXPECT_EQ(FindInstallLocation(catalogue, "Firefox"), "F");
+    EXPECT_EQ(FindInstallLocation(catalogue, "chrome"), "");  // names are case-sensitive
+    EXPECT_EQ(FindInstallLocation(catalogue, "360"), "");
+}
+
+TEST(ContainsRecord, ComparesBothFields) {
+    BrowserCatalogue catalogue;
+    AppendRecord(catalogue, {"Chrome", "P"});
+    EXPECT_FALSE(ContainsRecord(catalogue, {"Chrome", ""}));
+    EXPECT_TRUE(ContainsRecord(catalogue, {"Chrome", "P"}));
+    EXPECT_FALSE(ContainsRecord(catalogue, {"Chrome", "p"}));
+    AppendRecord(catalogue, {"Chrome", ""});
+    EXPECT_TRUE(ContainsRecord(catalogue, {"Chrome", ""}));
+    ASSERT_EQ(catalogue.size(), 2u);
+    EXPECT_EQ(catalogue[1].Name, "Chrome");  // appended at the end, in order
+}
+
+TEST(TraceCatalogue, TwoLinesPerRecordAsFourCalls) {
+    standin::StandInMachine machine;
+    TraceCatalogue({{"IE", "C:\\Program Files\\Internet Explorer"}, {"Firefox", ""}});
+    const std::vector<std::string> expected = {
+        "IE", "\n", "C:\\Program Files\\Internet Explorer", "\n", "Firefox", "\n", "", "\n"};
+    EXPECT_EQ(machine.DebugOutput, expected);
+}
+
+TEST(TraceCatalogue, EmptyCatalogueTracesNothing) {
+    standin::StandInMachine machine;
+    TraceCatalogue({});
+    EXPECT_TRUE(machine.DebugOutput.empty());
+}
+
+}  // namespace

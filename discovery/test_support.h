@@ -1,0 +1,41 @@
+// Helpers for tests that set up uninstall entries on the stand-in machine.
+#pragma once
+
+#include "launcher/constants.h"
+#include "platform/standin_machine.h"
+
+#include <optional>
+#include <string>
+
+namespace testing_support {
+
+// "S-1-5-21-...-1001": an ordinary user's hive under HKEY_USERS.
+inline const std::string UserSid = "S-1-5-21-3623811015-3361044348-30300820-1001";
+inline const std::string UserUninstall =
+    UserSid + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// Adds an uninstall entry `subkey` under `base`, with a DisplayName and an
+// InstallLocation where given (none: the value is absent).
+inline void AddUninstallEntry(standin::StandInMachine& machine, HKEY root, const std::string& base,
+                              const std::string& subkey, const std::optional<std::string>& displayName,
+                              const std::optional<std::string>& location = std::nullopt) {
+    machine.AddKey(root, base + subkey);
+    if (displayName) machine.AddString(root, base + subkey, "DisplayName", *displayName);
+    if (location) machine.AddString(root, base + subkey, "InstallLocation", *location);
+}
+
+// The same, machine-wide.
+inline void AddMachineEntry(standin::StandInMachine& machine, const std::string& subkey,
+                            const std::optional<std::string>& displayName,
+                            const std::optional<std::string>& location = std::nullopt) {
+    AddUninstallEntry(machine, HKEY_LOCAL_MACHINE, MachineUninstallPath, subkey, displayName, location);
+}
+
+// The same, for the user whose hive is UserSid.
+inline void AddUserEntry(standin::StandInMachine& machine, const std::string& subkey,
+                         const std::optional<std::string>& displayName,
+                         const std::optional<std::string>& location = std::nullopt) {
+    AddUninstallEntry(machine, HKEY_USERS, UserUninstall, subkey, displayName, location);
+}
+
+}  // namespace testing_support

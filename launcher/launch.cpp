@@ -1,0 +1,34 @@
+#include "launcher/launch.h"
+
+#include "discovery/catalogue.h"
+#include "discovery/uninstall_scan.h"
+#include "discovery/user_uninstall_path.h"
+#include "launcher/constants.h"
+#include "platform/win32.h"
+
+#include <string>
+
+int RunLauncher() {
+    BrowserCatalogue catalogue;
+    ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue);
+    // Scanned even when empty: HKEY_USERS itself is then walked.
+    ScanUninstallKey(HKEY_USERS, FindUserUninstallPath(), catalogue);
+    TraceCatalogue(catalogue);
+
+    for (const LaunchPreference& preference : LaunchPreferenceTable) {
+        const std::string location = FindInstallLocation(catalogue, std::string(preference.CanonicalName));
+        if (location.empty()) continue;
+        // e.g. "C:\Program Files\Google\Chrome\Application" + "\Chrome.exe";
+        // not quoted and not checked: the shell reports nothing we act on.
+        const std::string executable = location + std::string(preference.ExecutableSuffix);
+        ShellExecuteA(nullptr,             // no owner window: the launcher has none
+                      "open",              // the verb
+                      executable.c_str(),  // the browser's executable
+                      LoginPageUrl,        // its one argument: "http://<host>/member/login.jhtml"
+                      nullptr,             // working directory: the shell's default
+                      SW_SHOW);
+        return 0;
+    }
+    MessageBoxA(nullptr, NoBrowserMessage, NoBrowserCaption, MB_OK | MB_ICONINFORMATION);
+    return 0;
+}

@@ -1,0 +1,164 @@
+#include "launcher/launch.h"
+
+#include "discovery/test_support.h"
+#include "launcher/constants.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using standin::RegistryCall;
+using standin::StandInMachine;
+using testing_support::AddMachineEntry;
+using testing_support::AddUserEntry;
+using testing_support::UserSid;
+
+using Lines = std::vector<std::string>;
+
+void LoadUserHives(StandInMachine& machine) {
+    for (const std::string& hive : {std::string(".DEFAULT"), std::string("S-1-5-18"), UserSid, UserSid + "_Classes"})
+        machine.AddKey(HKEY_USERS, hive);
+}
+
+// Checks the one ShellExecuteA call, argument by argument.
+void ExpectStarted(const StandInMachine& machine, const std::string& file) {
+    ASSERT_EQ(machine.ShellCalls.size(), 1u);
+    const standin::ShellExecuteCall& call = machine.ShellCalls[0];
+    EXPECT_FALSE(call.HasOwner);
+    EXPECT_EQ(call.Verb, std::string("open"));
+    EXPECT_EQ(call.File, file);
+    EXPECT_EQ(call.Parameters, std::string(LoginPageUrl));
+    EXPECT_EQ(call.Directory, std::nullopt);
+    EXPECT_EQ(call.ShowCommand, 5);
+    EXPECT_TRUE(machine.MessageBoxes.empty());
+}
+
+void ExpectMessage(const StandInMachine& machine) {
+    EXPECT_TRUE(machine.ShellCalls.empty());
+    ASSERT_EQ(machine.MessageBoxes.size(), 1u);
+    const standin::MessageBoxCall& box = machine.MessageBoxes[0];
+    EXPECT_FALSE(box.HasOwner);
+    EXPECT_EQ(box.Caption, std::string("\xCC\xE1\xCA\xBE", 4));
+    EXPECT_EQ(box.Text, std::string("\xC4\xFA\xBB\xB9\xC3\xBB\xD3\xD0\xB0\xB2\xD7\xB0\xBF\xC9\xD3\xC3\xB5\xC4\xE4\xAF"
+                                    "\xC0\xC0\xC6\xF7\xA3\xAC\xC7\xEB\xCF\xC8\xCF\xC2\xD4\xD8\x33\x36\x30\xE4\xAF\xC0"
+                                    "\xC0\xC6\xF7\xA1\xA2\xB9\xC8\xB8\xE8\xE4\xAF\xC0\xC0\xC6\xF7\xBB\xF2\xD5\xDF\xBB"
+                                    "\xF0\xBA\xFC\xE4\xAF\xC0\xC0\xC6\xF7",
+                                    69));
+    EXPECT_EQ(box.Type, 0x40u);
+}
+
+TEST(LoginPageUrl, IsTheMemberLoginPageOnTheConfiguredHost) {
+    EXPECT_EQ(std::string(LoginPageUrl), "http://" KESTLO_LOGIN_HOST "/member/login.jhtml");
+}
+
+TEST(RunLauncher, StartsMachineWideChromeWithTheExactTrace) {
+    StandInMachine machine;
+    LoadUserHives(machine);
+    AddMachineEntry(machine, "Google Chrome", "Google Chrome", "C:\\Program Files\\Google\\Chrome\\Application");
+    AddMachineEntry(machine, "Mozilla Firefox 118.0 (x86 zh-CN)", "Mozilla Firefox 118.0 (x86 zh-CN)",
+                    "C:\\Program Files\\Mozilla Firefox");
+    AddUserEntry(machine, "Notepad++", "Notepad++ (32-bit x86)");
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_EQ(machine.TraceLines(),
+              (Lines{"Google Chrome", "Google Chrome", "Mozilla Firefox 118.0 (x86 zh-CN)",
+                     "Mozilla Firefox 118.0 (x86 zh-CN)", "Notepad++", "Notepad++ (32-bit x86)", "Chrome",
+                     "C:\\Program Files\\Google\\Chrome\\Application", "Firefox",
+                     "C:\\Program Files\\Mozilla Firefox"}));
+    // Each line is two calls: the text, then a lone "\n".
+    ASSERT_EQ(machine.DebugOutput.size(), 20u);
+    for (std::size_t i = 1; i < machine.DebugOutput.size(); i += 2) EXPECT_EQ(machine.DebugOutput[i], "\n");
+    ExpectStarted(machine, "C:\\Program Files\\Google\\Chrome\\Application\\Chrome.exe");
+    EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(RunLauncher, WalksThePreferenceTableInOrder) {
+    const std::string safe360 = "360\xB0\xB2\xC8\xAB\xE4\xAF\xC0\xC0\xC6\xF7";
+    const std::string extreme360 = "360\xBC\xAB\xCB\xD9\xE4\xAF\xC0\xC0\xC6\xF7";
+    const struct {
+        const char* What;
+        std::vector<std::pair<std::string, std::optional<std::string>>> Entries;  // display name, location
+        std::string Started;  // empty: the message box
+    } cases[] = {
+        {"Chrome beats Firefox", {{"Mozilla Firefox", "F"}, {"Google Chrome", "C"}}, "C\\Chrome.exe"},
+        {"Chrome without a location", {{"Google Chrome", std::nullopt}, {"Mozilla Firefox", "F"}}, "F\\firefox.exe"},
+        {"360 safe beats 360 extreme", {{extreme360 + " 13.0", "X"}, {safe360 + " 13.1", "S"}}, "S\\360se.exe"},
+        {"360 extreme beats Firefox", {{"Mozilla Firefox", "F"}, {extreme360, "X"}}, "X\\360chrome.exe"},
+        {"trailing backslash kept", {{"Google Chrome", "C:\\Chrome\\"}}, "C:\\Chrome\\\\Chrome.exe"},
+        {"others are never started", {{"Opera Stable", "O"}, {"Internet Explorer", "I"}, {"Safari", "S"}}, ""},
+        {"nothing installed", {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        StandInMachine machine;
+        int n = 0;
+        for (const auto& [name, location] : c.Entries) AddMachineEntry(machine, "Entry" + std::to_string(n++), name, location);
+        EXPECT_EQ(RunLauncher(), 0);
+        if (c.Started.empty())
+            ExpectMessage(machine);
+        else
+            ExpectStarted(machine, c.Started);
+    }
+}
+
+TEST(RunLauncher, IncompleteChromeBeforeCompleteOneStillStartsChrome) {
+    for (bool completeForUser : {false, true}) {
+        SCOPED_TRACE(completeForUser ? "complete entry per user" : "both machine-wide");
+        StandInMachine machine;
+        LoadUserHives(machine);
+        AddMachineEntry(machine, "Chrome (broken)", "Google Chrome");
+        if (completeForUser)
+            AddUserEntry(machine, "Google Chrome", "Google Chrome", "C:\\Users\\me\\Chrome");
+        else
+            AddMachineEntry(machine, "Google Chrome", "Google Chrome", "C:\\Users\\me\\Chrome");
+        AddMachineEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Firefox");
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectStarted(machine, "C:\\Users\\me\\Chrome\\Chrome.exe");
+    }
+}
+
+TEST(RunLauncher, FindsAPerUserBrowser) {
+    StandInMachine machine;
+    LoadUserHives(machine);
+    AddUserEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Users\\me\\Firefox");
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_EQ(machine.TraceLines(),
+              (Lines{"Mozilla Firefox", "Mozilla Firefox", "Firefox", "C:\\Users\\me\\Firefox"}));
+    ExpectStarted(machine, "C:\\Users\\me\\Firefox\\firefox.exe");
+}
+
+TEST(RunLauncher, NoBrowserShowsTheMessageAfterTracingWhatItMet) {
+    StandInMachine machine;
+    AddMachineEntry(machine, "7-Zip", "7-Zip 23.01");
+    machine.AddKey(HKEY_USERS, "S-1-5-18");  // no user hive: HKEY_USERS itself is walked
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_EQ(machine.TraceLines(), (Lines{"7-Zip", "7-Zip 23.01", "S-1-5-18"}));
+    ExpectMessage(machine);
+}
+
+TEST(RunLauncher, EmptyMachineTracesNothing) {
+    StandInMachine machine;
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_TRUE(machine.DebugOutput.empty());
+    ExpectMessage(machine);
+}
+
+TEST(RunLauncher, MissingExecutableIsSilent) {
+    StandInMachine machine;
+    AddMachineEntry(machine, "Google Chrome", "Google Chrome", "C:\\Empty");
+    AddMachineEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Firefox");
+    machine.AddFile("C:\\Firefox\\firefox.exe");  // present, but Chrome comes first
+    EXPECT_EQ(RunLauncher(), 0);
+    ExpectStarted(machine, "C:\\Empty\\Chrome.exe");  // fails in the shell; no fallback, no message
+}
+
+TEST(RunLauncher, ClosesEveryKeyItOpens) {
+    StandInMachine machine;
+    LoadUserHives(machine);
+    for (int i = 0; i < 20; ++i) AddMachineEntry(machine, "App" + std::to_string(i), "Application " + std::to_string(i));
+    AddUserEntry(machine, "Google Chrome", "Google Chrome", "C:\\Chrome");
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_EQ(machine.CallCount(RegistryCall::OpenKey), machine.CallCount(RegistryCall::CloseKey));
+    EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+// An in-memory Windows machine for host builds: a registry, a set of files,
+// and a record of every trace, shell and message-box call made against it.
+//
+// Exactly one StandInMachine may exist at a time; while it exists the Win32
+// stand-in functions (standin_api.h) act on it. Each test makes a fresh one,
+// so no state leaks from one test to the next.
+#pragma once
+
+#include "platform/standin_api.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct RegistryValue {
+    std::string Name;
+    DWORD Type = REG_SZ;
+    std::string Data;  // raw bytes, as RegEnumValueA hands them out
+};
+
+struct RegistryKey {
+    std::string Name;
+    std::vector<RegistryValue> Values;  // enumerated in this order
+    std::vector<RegistryKey> Subkeys;   // enumerated in this order
+};
+
+enum class RegistryCall { OpenKey, QueryInfoKey, EnumKey, EnumValue, CloseKey };
+
+// A result forced onto calls that match: the call returns Result instead of
+// doing its work. For OpenKey, Path is the key being opened; for the others it
+// is the key the handle was opened on. Paths compare like registry paths
+// (case-insensitive, trailing backslash ignored).
+struct InjectedFailure {
+    RegistryCall Call = RegistryCall::OpenKey;
+    HKEY Root = nullptr;
+    std::string Path;
+    std::optional<DWORD> Index;  // enumerations only; none means every index
+    LONG Result = ERROR_ACCESS_DENIED;
+    // Enumerations only: bytes written to the start of the name buffer before
+    // returning (no NUL is added). None leaves the buffer as it was.
+    std::optional<std::string> NameBufferHolds;
+};
+
+// What RegEnumValueA leaves in the name buffer when the data does not fit:
+// Windows writes the name, Wine leaves the buffer as it was.
+enum class NameOnDataOverflow { Written, LeftAsItWas };
+
+struct ShellExecuteCall {
+    bool HasOwner = false;
+    std::optional<std::string> Verb, File, Parameters, Directory;  // none for a null pointer
+    INT ShowCommand = 0;
+};
+
+struct MessageBoxCall {
+    bool HasOwner = false;
+    std::string Text, Caption;
+    UINT Type = 0;
+};
+
+class StandInMachine {
+public:
+    StandInMachine();
+    ~StandInMachine();
+    StandInMachine(const StandInMachine&) = delete;
+    StandInMachine& operator=(const StandInMachine&) = delete;
+
+    // --- Setting the machine up -------------------------------------------
+    // Creates the key and any missing parents; returns it.
+    RegistryKey& AddKey(HKEY root, const std::string& path);
+    // Adds a value to the key (creating the key), after the ones it has.
+    void AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& data);
+    // A REG_SZ or REG_EXPAND_SZ value: the text and its terminating NUL.
+    void AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
+                   DWORD type = REG_SZ);
+    // Removes the key and its subtree; true when it existed.
+    bool RemoveKey(HKEY root, const std::string& path);
+    void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
+    void Inject(const InjectedFailure& failure);
+
+    NameOnDataOverflow OnDataOverflow = NameOnDataOverflow::Written;
+
+    // --- What the program did ------------------------------------------------
+    std::vector<std::string> DebugOutput;  // one string per OutputDebugStringA call
+    std::vector<ShellExecuteCall> ShellCalls;
+    std::vector<MessageBoxCall> MessageBoxes;
+    std::size_t CallCount(RegistryCall call) const;
+    std::size_t RegistryCallCount() const;  // all five functions together
+    std::size_t OpenHandleCount() const;    // opened and not yet closed
+
+    // The debug output read as trace lines: text up to each "\n". Text after
+    // the last "\n" (a line never ended) becomes a last line of its own.
+    std::vector<std::string> TraceLines() const;
+
+    // --- Used by the stand-in functions --------------------------------------
+    static StandInMachine& Active();
+    const RegistryKey* FindKey(HKEY root, const std::string& path) const;
+    const InjectedFailure* FindFailure(RegistryCall call, HKEY root, const std::string& path,
+                                       std::optional<DWORD> index) const;
+    HKEY OpenHandle(HKEY root, const std::string& path);
+    bool HandleTarget(HKEY handle, HKEY& root, std::string& path) const;
+    bool CloseHandle(HKEY handle);
+    void Count(RegistryCall call);
+    bool HasFile(const std::string& path) const;
+
+private:
+    struct Handle {
+        HKEY Root;
+        std::string Path;
+        bool Open;
+    };
+    RegistryKey localMachine_, users_;
+    std::vector<InjectedFailure> failures_;
+    std::vector<std::string> files_;
+    std::vector<Handle> handles_;  // a handle is 1 + its index here
+    std::size_t callCounts_[5] = {};
+
+    RegistryKey* RootKey(HKEY root);
+    const RegistryKey* RootKey(HKEY root) const;
+};
+
+// Registry path helpers shared by the stand-in and its scenario loader.
+bool SameKeyName(const std::string& a, const std::string& b);  // ASCII case-insensitive
+// Splits "A\B\C\" into {"A","B","C"}; false for an empty name inside the path.
+bool SplitKeyPath(const std::string& path, std::vector<std::string>& names);
+
+}  // namespace standin

@@ -1,0 +1,133 @@
+#include "platform/standin_scenario.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+
+namespace standin {
+namespace {
+
+std::string Convert(const std::string& text, const char* to, const char* from) {
+    iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out;
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char buffer[256];
+    while (inLeft > 0) {
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        if (iconv(converter, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+            out += *in++;  // not convertible: keep the byte
+            --inLeft;
+            continue;
+        }
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+    }
+    iconv_close(converter);
+    return out;
+}
+
+// Splits off the first space-separated word of `rest`.
+std::string NextWord(std::string& rest) {
+    const std::size_t space = rest.find(' ');
+    std::string word = rest.substr(0, space);
+    rest = space == std::string::npos ? std::string() : rest.substr(space + 1);
+    return word;
+}
+
+bool ParseHexBytes(const std::string& text, std::string& bytes) {
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word) {
+        if (word.size() != 2 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        bytes += static_cast<char>(std::stoi(word, nullptr, 16));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string Utf8ToGbk(const std::string& text) { return Convert(text, "GBK", "UTF-8"); }
+std::string GbkToUtf8(const std::string& text) { return Convert(text, "UTF-8", "GBK"); }
+
+bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
+                  std::string& error) {
+    std::istringstream lines(text);
+    std::string line;
+    HKEY keyRoot = nullptr;
+    std::string keyPath;
+    bool keyVisible = false;  // HKLM64 keys exist only for 64-bit programs
+    for (int number = 1; std::getline(lines, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        auto fail = [&](const std::string& why) {
+            error = "line " + std::to_string(number) + ": " + why + ": " + line;
+            return false;
+        };
+        std::string rest = line;
+        const std::string directive = NextWord(rest);
+        if (directive == "key") {
+            const std::size_t slash = rest.find('\\');
+            const std::string root = rest.substr(0, slash);
+            keyPath = Utf8ToGbk(slash == std::string::npos ? std::string() : rest.substr(slash + 1));
+            keyVisible = root != "HKLM64";
+            keyRoot = root == "HKU" ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+            std::vector<std::string> names;
+            if ((root != "HKLM" && root != "HKLM64" && root != "HKU") || keyPath.empty() ||
+                !SplitKeyPath(keyPath, names))
+                return fail("expected key HKLM|HKLM64|HKU\\path");
+            if (keyVisible) machine.AddKey(keyRoot, keyPath);
+        } else if (directive == "value") {
+            if (keyRoot == nullptr) return fail("value before any key");
+            const std::string name = NextWord(rest);
+            const std::string type = NextWord(rest);
+            DWORD typeCode = REG_SZ;
+            std::string data;
+            if (type == "sz" || type == "expand_sz") {
+                typeCode = type == "sz" ? REG_SZ : REG_EXPAND_SZ;
+                data = Utf8ToGbk(rest) + '\0';
+            } else if (type == "dword") {
+                typeCode = REG_DWORD;
+                char* end = nullptr;
+                const unsigned long parsed = std::strtoul(rest.c_str(), &end, 0);
+                if (rest.empty() || *end != '\0' || parsed > 0xFFFFFFFFul) return fail("dword data must be a number");
+                const auto number32 = static_cast<std::uint32_t>(parsed);
+                for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>((number32 >> shift) & 0xFF);
+            } else if (type == "binary") {
+                typeCode = REG_BINARY;
+                if (!ParseHexBytes(rest, data)) return fail("binary data must be hex bytes such as 41 00");
+            } else {
+                return fail("value type must be sz, expand_sz, dword or binary");
+            }
+            if (name.empty()) return fail("value needs a name");
+            if (keyVisible) machine.AddValue(keyRoot, keyPath, Utf8ToGbk(name), typeCode, data);
+        } else if (directive == "file") {
+            machine.AddFile(Utf8ToGbk(rest));
+        } else if (directive == "expect") {
+            const std::string what = NextWord(rest);
+            if (what == "trace") {
+                expected.TraceLines.push_back(Utf8ToGbk(rest));
+            } else if (what == "start" && !rest.empty()) {
+                expected.StartedFile = Utf8ToGbk(rest);
+            } else if (what == "message" && rest.empty()) {
+                expected.MessageBox = true;
+            } else {
+                return fail("expected: expect trace TEXT | expect start PATH | expect message");
+            }
+        } else {
+            return fail("unknown directive");
+        }
+    }
+    if (expected.StartedFile && expected.MessageBox) {
+        error = "a scenario expects either a started browser or the message box, not both";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace standin

@@ -1,0 +1,149 @@
+// Probes of the stand-in's registry: the behaviour of Windows that discovery
+// relies on. Buffers are pre-filled with '#' so that an unexpected write shows.
+#include "platform/standin_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using standin::RegistryCall;
+using standin::StandInMachine;
+
+HKEY Open(HKEY root, const char* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(root, path, 0, KEY_READ, &key), ERROR_SUCCESS) << path;
+    return key;
+}
+
+TEST(StandInRegistry, OpensKeysCaseInsensitivelyWithOrWithoutTrailingBackslash) {
+    StandInMachine machine;
+    machine.AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\App");
+    for (const char* path : {"SOFTWARE\\Vendor\\App", "software\\vendor\\APP\\", "Software\\Vendor"})
+        RegCloseKey(Open(HKEY_LOCAL_MACHINE, path));
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\Vendor", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    RegCloseKey(Open(HKEY_USERS, nullptr));  // no path: the root itself
+    RegCloseKey(Open(HKEY_USERS, ""));
+    EXPECT_EQ(machine.OpenHandleCount(), 0u);
+}
+
+TEST(StandInRegistry, EnumeratesSubkeysInGivenOrderAndRejectsNamesThatDoNotFit) {
+    StandInMachine machine;
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\zeta");
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\Alpha");
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\" + std::string(255, 'n'));
+    HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+    DWORD count = 0;
+    EXPECT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(count, 3u);
+    char name[255];
+    DWORD length = sizeof name;
+    std::memset(name, '#', sizeof name);
+    EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "zeta");
+    EXPECT_EQ(length, 4u);
+    length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Alpha");
+    length = sizeof name;
+    std::memset(name, '#', sizeof name);
+    EXPECT_EQ(RegEnumKeyExA(key, 2, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);  // 255 + NUL
+    EXPECT_EQ(name[0], '#');
+    length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(key, 3, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    RegCloseKey(key);
+}
+
+TEST(StandInRegistry, EnumeratesValuesWithTheirTypeAndOverflowCodes) {
+    StandInMachine machine;
+    machine.AddString(HKEY_LOCAL_MACHINE, "K", "Path", "%SystemRoot%", REG_EXPAND_SZ);
+    machine.AddValue(HKEY_LOCAL_MACHINE, "K", "Big", REG_BINARY, std::string(20, 'x'));
+    machine.AddString(HKEY_LOCAL_MACHINE, "K", "LongerName", "v");
+    HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+    char name[8], data[16];
+    DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(name, "Path");
+    EXPECT_EQ(type, REG_EXPAND_SZ);
+    EXPECT_STREQ(data, "%SystemRoot%");  // not expanded
+    EXPECT_EQ(dataLength, 13u);
+    // overflow data only: the name is written, the result is ERROR_MORE_DATA
+    nameLength = sizeof name, dataLength = sizeof data;
+    EXPECT_EQ(RegEnumValueA(key, 1, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
+              ERROR_MORE_DATA);
+    EXPECT_STREQ(name, "Big");
+    EXPECT_EQ(dataLength, 20u);
+    // overflow the name: truncated, NUL-terminated, ERROR_MORE_DATA
+    nameLength = sizeof name, dataLength = sizeof data;
+    EXPECT_EQ(RegEnumValueA(key, 2, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
+              ERROR_MORE_DATA);
+    EXPECT_STREQ(name, "LongerN");
+    nameLength = sizeof name, dataLength = sizeof data;
+    EXPECT_EQ(RegEnumValueA(key, 3, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
+              ERROR_NO_MORE_ITEMS);
+    RegCloseKey(key);
+}
+
+TEST(StandInRegistry, WineModeLeavesTheNameBufferOnDataOverflow) {
+    StandInMachine machine;
+    machine.OnDataOverflow = standin::NameOnDataOverflow::LeftAsItWas;
+    machine.AddValue(HKEY_LOCAL_MACHINE, "K", "Big", REG_BINARY, std::string(20, 'x'));
+    HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+    char name[8] = "before", data[16];
+    DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
+              ERROR_MORE_DATA);
+    EXPECT_STREQ(name, "before");
+    RegCloseKey(key);
+}
+
+TEST(StandInRegistry, InjectedFailuresHitOnlyTheirCallKeyAndIndex) {
+    StandInMachine machine;
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\A");
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\B");
+    machine.Inject({RegistryCall::EnumKey, HKEY_LOCAL_MACHINE, "k\\", 1, ERROR_ACCESS_DENIED, std::string("XY")});
+    machine.Inject({RegistryCall::OpenKey, HKEY_LOCAL_MACHINE, "K\\B", std::nullopt, ERROR_ACCESS_DENIED, std::nullopt});
+    HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+    char name[255] = {};
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(std::string(name, 3), std::string("XY\0", 3));  // written as given, rest as it was
+    HKEY sub = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K\\B\\", 0, KEY_READ, &sub), ERROR_ACCESS_DENIED);
+    RegCloseKey(Open(HKEY_LOCAL_MACHINE, "K\\A"));
+    RegCloseKey(key);
+    EXPECT_EQ(machine.CallCount(RegistryCall::EnumKey), 2u);
+}
+
+TEST(StandInRegistry, DeletedKeyFailsThroughAnOpenHandle) {
+    StandInMachine machine;
+    machine.AddString(HKEY_LOCAL_MACHINE, "K\\Entry", "DisplayName", "x");
+    HKEY key = Open(HKEY_LOCAL_MACHINE, "K\\Entry");
+    EXPECT_TRUE(machine.RemoveKey(HKEY_LOCAL_MACHINE, "K\\Entry"));
+    char name[260], data[16];
+    DWORD nameLength = sizeof name, dataLength = sizeof data;
+    EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &dataLength),
+              ERROR_KEY_DELETED);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST(StandInMachine, TraceLinesSplitOnNewlines) {
+    StandInMachine machine;
+    OutputDebugStringA("one");
+    OutputDebugStringA("\n");
+    OutputDebugStringA("");
+    OutputDebugStringA("\n");
+    OutputDebugStringA("unended");
+    EXPECT_EQ(machine.TraceLines(), (std::vector<std::string>{"one", "", "unended"}));
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever of the build and test tools is
+# missing. Safe to run again: it does nothing when everything is there.
+#
+#   tools/install-deps.sh host      compiler, CMake, GoogleTest
+#   tools/install-deps.sh all       also the Windows cross toolchain, Wine,
+#                                   a virtual display and the PE inspector
+set -euo pipefail
+
+set_name=${1:-all}
+packages=(g++ cmake make libgtest-dev libgmock-dev)
+i386=no
+case "$set_name" in
+  host) ;;
+  all)
+    packages+=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile
+               wine wine32:i386 wine64 xvfb xauth xdotool imagemagick valgrind)
+    i386=yes ;;
+  *) echo "usage: $0 [host|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing Debian packages: ${missing[*]}" >&2
+  echo "Run this script as root (or install them with apt-get) and try again." >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+if [ "$i386" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386   # Wine runs 32-bit programs through wine32:i386
+fi
+apt-get update -q
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
