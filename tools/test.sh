@@ -16,3 +16,15 @@ step "host under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset host-sanitize
 cmake --build --preset host-sanitize -j"$(nproc)"
 ctest --preset host-sanitize -j"$(nproc)"
+
+step "windows: \"Kestlo desktop.exe\" cross-compiled, and checks of the built file"
+cmake --preset windows
+cmake --build --preset windows -j"$(nproc)"
+ctest --preset windows
+
+step "windows: a second clean build in another folder gives the same bytes"
+rm -rf build/windows-again
+cmake --preset windows -B build/windows-again >/dev/null
+cmake --build build/windows-again -j"$(nproc)" >/dev/null
+cmp "build/windows/Kestlo desktop.exe" "build/windows-again/Kestlo desktop.exe"
+echo "reproducible: $(sha256sum "build/windows/Kestlo desktop.exe")"

@@ -1,0 +1,52 @@
+# "Kestlo desktop.exe": launcher/main.cpp and resources/ over kestlo_core.
+enable_language(RC)
+
+set(KESTLO_COMPANY_NAME "Kestlo Technology Co., Ltd." CACHE STRING "CompanyName of the version resource")
+set(KESTLO_COPYRIGHT "Copyright (C) 2026 Kestlo Technology Co., Ltd." CACHE STRING
+    "LegalCopyright of the version resource")
+foreach(variable KESTLO_COMPANY_NAME KESTLO_COPYRIGHT)
+  if("${${variable}}" STREQUAL "" OR "${${variable}}" MATCHES "[\"\\\\]")
+    message(FATAL_ERROR "${variable} must be a non-empty text without double quotes or backslashes")
+  endif()
+endforeach()
+configure_file(resources/version_strings.h.in version_strings.h @ONLY)
+
+target_link_libraries(kestlo_core PUBLIC advapi32 shell32 user32)
+target_compile_options(kestlo_core PUBLIC
+  -fno-exceptions                   # the launcher neither throws nor catches: no landing pads
+  -fno-asynchronous-unwind-tables   # and so no unwind tables for its own code
+  -ffunction-sections -fdata-sections)  # lets --gc-sections drop what main never reaches
+# Reproducible: no build folder in the binary (nothing records __FILE__ today; this keeps it so).
+target_compile_options(kestlo_core PUBLIC -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+
+add_executable(kestlo_desktop WIN32 launcher/main.cpp launcher/lean_runtime.cpp resources/kestlo.rc)
+set_target_properties(kestlo_desktop PROPERTIES OUTPUT_NAME "Kestlo desktop")
+target_link_libraries(kestlo_desktop PRIVATE kestlo_core)
+# windres finds version_strings.h here; the .rc's own folder holds the icon and manifest.
+target_include_directories(kestlo_desktop PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+# The .rc is UTF-8, so that the vendor strings may be Chinese.
+set_source_files_properties(resources/kestlo.rc PROPERTIES COMPILE_OPTIONS "--codepage=65001")
+set_property(SOURCE resources/kestlo.rc APPEND PROPERTY OBJECT_DEPENDS
+             ${CMAKE_CURRENT_SOURCE_DIR}/resources/kestlo.ico ${CMAKE_CURRENT_SOURCE_DIR}/resources/kestlo.manifest)
+
+target_link_options(kestlo_desktop PRIVATE
+  -static                      # one file: libgcc and libstdc++ linked in, no MinGW DLLs to ship
+  -s                           # stripped
+  -Wl,--tsaware                # TERMINAL_SERVER_AWARE (DYNAMIC_BASE and NX_COMPAT are on by default)
+  -Wl,--no-insert-timestamp    # reproducible: no link time in the header
+  -Wl,--gc-sections            # drop unreferenced functions and data
+  # launcher/lean_runtime.cpp replaces libstdc++'s verbose terminate handler and
+  # throw helpers, which pull in the demangler and printf's float formatting.
+)
+
+# Prints the file's size and SHA-256 after each link.
+add_custom_command(TARGET kestlo_desktop POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:kestlo_desktop> -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/print-file-info.cmake
+  VERBATIM)
+
+# Checks of the built file: headers, imports, resources, byte by byte.
+enable_testing()
+add_test(NAME executable.file
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/resources/executable_test.py
+          $<TARGET_FILE:kestlo_desktop> ${KESTLO_COMPANY_NAME} ${KESTLO_COPYRIGHT}
+          "http://${KESTLO_LOGIN_HOST}/member/login.jhtml")

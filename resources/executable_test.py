@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""Checks the built "Kestlo desktop.exe" from the file itself, with pefile.
+
+    executable_test.py EXE COMPANY_NAME COPYRIGHT LOGIN_URL
+
+Run by ctest in the windows preset. Needs Debian's python3-pefile, which
+installs for /usr/bin/python3.
+"""
+import hashlib
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+try:
+    import pefile
+except ImportError:
+    sys.exit("pefile is missing: install Debian's python3-pefile and run this with /usr/bin/python3")
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EXE, COMPANY, COPYRIGHT, LOGIN_URL = sys.argv[1:5]
+del sys.argv[1:5]
+
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+CHINESE_PRC, ENGLISH_US = 0x0804, 0x0409
+
+
+def resources(pe):
+    """{(type, id): [(language, bytes)]} for every resource leaf."""
+    found = {}
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for entry in kind.directory.entries:
+            for leaf in entry.directory.entries:
+                data = pe.get_data(leaf.data.struct.OffsetToData, leaf.data.struct.Size)
+                found.setdefault((kind.id, entry.id), []).append((leaf.id, data))
+    return found
+
+
+class ExecutableTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(EXE)
+        cls.resources = resources(cls.pe)
+        with open(EXE, 'rb') as f:
+            cls.raw = f.read()
+
+    def test_header(self):
+        header = self.pe.FILE_HEADER
+        self.assertEqual(header.Machine, 0x14C, 'i386')
+        self.assertEqual(header.TimeDateStamp, 0, 'no link time, for reproducible builds')
+        optional = self.pe.OPTIONAL_HEADER
+        self.assertEqual(optional.Magic, 0x10B, 'PE32')
+        self.assertEqual(optional.Subsystem, 2, 'Windows GUI')
+        for flag in ('IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE', 'IMAGE_DLLCHARACTERISTICS_NX_COMPAT',
+                     'IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE'):
+            self.assertTrue(getattr(optional, flag), flag)
+
+    def test_imports_only_system_dlls(self):
+        dlls = sorted(entry.dll.decode().upper() for entry in self.pe.DIRECTORY_ENTRY_IMPORT)
+        self.assertEqual(dlls, ['ADVAPI32.DLL', 'KERNEL32.DLL', 'MSVCRT.DLL', 'SHELL32.DLL', 'USER32.DLL'])
+        imported = {imp.name.decode() for entry in self.pe.DIRECTORY_ENTRY_IMPORT for imp in entry.imports if imp.name}
+        for function in ('RegOpenKeyExA', 'RegQueryInfoKeyA', 'RegEnumKeyExA', 'RegEnumValueA', 'RegCloseKey',
+                         'ShellExecuteA', 'MessageBoxA', 'OutputDebugStringA'):
+            self.assertIn(function, imported)
+
+    def test_stripped_and_small(self):
+        self.assertEqual(self.pe.FILE_HEADER.PointerToSymbolTable, 0, 'stripped')
+        self.assertFalse(any(s.Name.rstrip(b'\0').startswith(b'.debug') for s in self.pe.sections))
+        self.assertLessEqual(len(self.raw), 160 * 1024)
+
+    def test_no_build_paths(self):
+        self.assertNotIn(os.path.dirname(HERE).encode(), self.raw)
+        self.assertNotIn(b'/usr/', self.raw)
+
+    def test_carries_the_login_page_and_message(self):
+        self.assertIn(LOGIN_URL.encode() + b'\0', self.raw)
+        self.assertIn(b'\xCC\xE1\xCA\xBE\0', self.raw)  # the caption
+        self.assertIn(b'\xC4\xFA\xBB\xB9', self.raw)      # the message's first character
+
+    def test_only_icon_version_and_manifest(self):
+        self.assertEqual(sorted(self.resources), [(RT_ICON, 1), (RT_GROUP_ICON, 101), (RT_VERSION, 1),
+                                                  (RT_MANIFEST, 1)])
+
+    def test_icon(self):
+        [(language, dib)] = self.resources[(RT_ICON, 1)]
+        self.assertEqual(language, CHINESE_PRC)
+        self.assertEqual(len(dib), 59560)
+        size, width, height, planes, bits, compression = struct.unpack_from('<IiiHHI', dib)
+        self.assertEqual((size, width, height, planes, bits, compression), (40, 120, 240, 1, 32, 0))
+        colour, mask = dib[40:40 + 57600], dib[40 + 57600:]
+        self.assertEqual(len(mask), 1920)
+        # The mask marks exactly the fully transparent pixels (both bottom-up).
+        for row in range(120):
+            for column in range(120):
+                transparent = colour[(row * 120 + column) * 4 + 3] == 0
+                masked = bool(mask[row * 16 + column // 8] & (0x80 >> (column % 8)))
+                self.assertEqual(masked, transparent, f'pixel {column},{row}')
+        alphas = {colour[i + 3] for i in range(0, len(colour), 4)}
+        self.assertIn(0, alphas)
+        self.assertIn(255, alphas)
+        self.assertGreater(len(alphas), 20, 'edges are alpha-blended')
+
+        [(language, group)] = self.resources[(RT_GROUP_ICON, 101)]
+        self.assertEqual(language, CHINESE_PRC)
+        reserved, kind, count = struct.unpack_from('<HHH', group)
+        self.assertEqual((reserved, kind, count, len(group)), (0, 1, 1, 6 + 14))
+        entry = struct.unpack_from('<BBBBHHIH', group, 6)
+        self.assertEqual(entry, (120, 120, 0, 0, 1, 32, 59560, 1))
+
+    def test_icon_file_is_what_the_generator_draws(self):
+        with tempfile.TemporaryDirectory() as folder:
+            drawn = os.path.join(folder, 'kestlo.ico')
+            subprocess.run([sys.executable, os.path.join(HERE, 'make_icon.py'), drawn], check=True)
+            with open(drawn, 'rb') as f, open(os.path.join(HERE, 'kestlo.ico'), 'rb') as committed:
+                self.assertEqual(hashlib.sha256(f.read()).hexdigest(), hashlib.sha256(committed.read()).hexdigest(),
+                                 'run resources/make_icon.py and commit kestlo.ico')
+        [(_, dib)] = self.resources[(RT_ICON, 1)]
+        with open(os.path.join(HERE, 'kestlo.ico'), 'rb') as f:
+            self.assertEqual(f.read()[22:], dib)
+
+    def test_version(self):
+        [(language, _)] = self.resources[(RT_VERSION, 1)]
+        self.assertEqual(language, CHINESE_PRC)
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), (0x00010000, 0x00000001))
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), (0x00010000, 0x00000001))
+        self.assertEqual((fixed.FileFlagsMask, fixed.FileFlags, fixed.FileOS, fixed.FileType, fixed.FileSubtype),
+                         (0x17, 0, 4, 1, 0))
+        self.assertEqual((fixed.FileDateMS, fixed.FileDateLS), (0, 0))
+
+        [string_info, var_info] = self.pe.FileInfo[0]
+        self.assertEqual(string_info.Key, b'StringFileInfo')
+        [table] = string_info.StringTable
+        self.assertEqual(table.LangID, b'080404b0')
+        self.assertEqual(list(table.entries.items()), [
+            (b'CompanyName', COMPANY.encode()),
+            (b'FileVersion', b'1, 0, 0, 1'),
+            (b'InternalName', b'Kestlo desktop'),
+            (b'LegalCopyright', COPYRIGHT.encode()),
+            (b'OriginalFilename', b'Kestlo desktop.exe'),
+            (b'ProductName', b'Kestlo desktop.exe'),
+            (b'ProductVersion', b'1, 0, 0, 1'),
+        ])
+        self.assertEqual(var_info.Key, b'VarFileInfo')
+        [var] = var_info.Var
+        self.assertEqual(var.entry, {b'Translation': '0x0804 0x04b0'})
+
+    def test_manifest(self):
+        [(language, manifest)] = self.resources[(RT_MANIFEST, 1)]
+        self.assertEqual(language, ENGLISH_US)
+        text = manifest.decode('utf-8')
+        self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', text)
+        for absent in ('dependency', 'compatibility', 'dpiAware', 'requireAdministrator', 'highestAvailable'):
+            self.assertNotIn(absent, text)
+        self.assertEqual(text.count('<requestedExecutionLevel'), 1)
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
