@@ -50,3 +50,10 @@ add_test(NAME executable.file
   COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/resources/executable_test.py
           $<TARGET_FILE:kestlo_desktop> ${KESTLO_COMPANY_NAME} ${KESTLO_COPYRIGHT}
           "http://${KESTLO_LOGIN_HOST}/member/login.jhtml")
+
+# Helpers of the end-to-end runs under Wine (tools/windows/).
+foreach(helper trace_collector fake_browser)
+  add_executable(${helper} tools/windows/${helper}.cpp)
+  target_link_options(${helper} PRIVATE -static -s)
+endforeach()
+set_target_properties(fake_browser PROPERTIES WIN32_EXECUTABLE ON)

@@ -27,6 +27,20 @@ HKEY HandleFromIndex(std::size_t index) { return reinterpret_cast<HKEY>(static_c
 
 bool IsRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_USERS; }
 
+// Sorts subkeys as the registry keeps them: by name, ASCII letters folded to
+// upper case, other bytes (GBK) compared as they are.
+void SortSubkeys(RegistryKey& key) {
+    auto upper = [](unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; };
+    std::stable_sort(key.Subkeys.begin(), key.Subkeys.end(), [&](const RegistryKey& a, const RegistryKey& b) {
+        return std::lexicographical_compare(a.Name.begin(), a.Name.end(), b.Name.begin(), b.Name.end(),
+                                            [&](char x, char y) {
+                                                return upper(static_cast<unsigned char>(x)) <
+                                                       upper(static_cast<unsigned char>(y));
+                                            });
+    });
+    for (RegistryKey& subkey : key.Subkeys) SortSubkeys(subkey);
+}
+
 }  // namespace
 
 bool SameKeyName(const std::string& a, const std::string& b) {
@@ -120,6 +134,11 @@ bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
         key = &*found;
     }
     return false;
+}
+
+void StandInMachine::SortRegistry() {
+    SortSubkeys(localMachine_);
+    SortSubkeys(users_);
 }
 
 void StandInMachine::AddFile(const std::string& path) { files_.push_back(path); }

@@ -77,6 +77,9 @@ public:
                    DWORD type = REG_SZ);
     // Removes the key and its subtree; true when it existed.
     bool RemoveKey(HKEY root, const std::string& path);
+    // Puts every key's subkeys in the order the registry keeps them: sorted by
+    // name, ASCII letters compared without case, other bytes as they are.
+    void SortRegistry();
     void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
     void Inject(const InjectedFailure& failure);
 

@@ -57,6 +57,8 @@ std::string GbkToUtf8(const std::string& text) { return Convert(text, "UTF-8", "
 
 bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
                   std::string& error) {
+    machine.AddKey(HKEY_USERS, ".Default");
+    machine.AddKey(HKEY_USERS, ScenarioUserSid);
     std::istringstream lines(text);
     std::string line;
     HKEY keyRoot = nullptr;
@@ -76,11 +78,12 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
             const std::string root = rest.substr(0, slash);
             keyPath = Utf8ToGbk(slash == std::string::npos ? std::string() : rest.substr(slash + 1));
             keyVisible = root != "HKLM64";
-            keyRoot = root == "HKU" ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+            keyRoot = (root == "HKU" || root == "HKCU") ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+            if (root == "HKCU") keyPath = std::string(ScenarioUserSid) + "\\" + keyPath;
             std::vector<std::string> names;
-            if ((root != "HKLM" && root != "HKLM64" && root != "HKU") || keyPath.empty() ||
+            if ((root != "HKLM" && root != "HKLM64" && root != "HKU" && root != "HKCU") || keyPath.empty() ||
                 !SplitKeyPath(keyPath, names))
-                return fail("expected key HKLM|HKLM64|HKU\\path");
+                return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
             if (keyVisible) machine.AddKey(keyRoot, keyPath);
         } else if (directive == "value") {
             if (keyRoot == nullptr) return fail("value before any key");
@@ -123,6 +126,7 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
             return fail("unknown directive");
         }
     }
+    machine.SortRegistry();
     if (expected.StartedFile && expected.MessageBox) {
         error = "a scenario expects either a started browser or the message box, not both";
         return false;

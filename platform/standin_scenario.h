@@ -5,7 +5,8 @@
 //   # comment                     blank lines and lines starting with '#' are skipped
 //   key HKLM\SOFTWARE\...\Name    a key: HKLM is what a 32-bit program sees (on
 //                                 64-bit Windows, the 32-bit view); HKLM64 is the
-//                                 64-bit view only; HKU is HKEY_USERS
+//                                 64-bit view only; HKU is HKEY_USERS; HKCU is the
+//                                 logged-on user's hive, HKU\S-1-5-21-0-0-0-1000
 //   value NAME TYPE DATA          a value of the last key. TYPE: sz or expand_sz
 //                                 (DATA is the rest of the line, UTF-8, stored as
 //                                 GBK), dword (hex, e.g. 0x1), binary (hex bytes,
@@ -14,6 +15,12 @@
 //   expect trace TEXT             the next trace line, in order (may be empty)
 //   expect start PATH             the browser started, with the login page
 //   expect message                the no-browser message box
+//
+// Every machine starts as a fresh Wine prefix does: HKEY_USERS holds ".Default"
+// and the logged-on user's hive, nothing else. Subkeys enumerate sorted, letter
+// case ignored, as on Windows and Wine, whatever order the file gives them in;
+// values keep the file's order (Wine sorts them, Windows does not: scenarios
+// must not depend on it).
 #pragma once
 
 #include "platform/standin_machine.h"
@@ -23,6 +30,9 @@
 #include <vector>
 
 namespace standin {
+
+// The hive of the logged-on user on every scenario machine (Wine's own).
+inline constexpr char ScenarioUserSid[] = "S-1-5-21-0-0-0-1000";
 
 struct ScenarioExpectation {
     std::vector<std::string> TraceLines;     // GBK, exactly as traced

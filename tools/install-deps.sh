@@ -14,7 +14,7 @@ case "$set_name" in
   host) ;;
   all)
     packages+=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile
-               wine wine32:i386 wine64 xvfb xauth xdotool imagemagick valgrind)
+               wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei valgrind)
     i386=yes ;;
   *) echo "usage: $0 [host|all]" >&2; exit 2 ;;
 esac
