@@ -57,3 +57,13 @@ foreach(helper trace_collector fake_browser)
   target_link_options(${helper} PRIVATE -static -s)
 endforeach()
 set_target_properties(fake_browser PROPERTIES WIN32_EXECUTABLE ON)
+
+# The real executable under Wine, on every scenario and the demo machine, in a
+# 32-bit and a 64-bit prefix (tools/wine_scenarios.py).
+file(GLOB wine_scenario_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/scenarios/*.scenario)
+add_test(NAME wine.scenarios
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_scenarios.py
+          --build ${CMAKE_CURRENT_BINARY_DIR} --out ${CMAKE_CURRENT_BINARY_DIR}/wine
+          --login-url "http://${KESTLO_LOGIN_HOST}/member/login.jhtml"
+          ${wine_scenario_files} ${CMAKE_CURRENT_SOURCE_DIR}/demo/demo.scenario)
+set_tests_properties(wine.scenarios PROPERTIES TIMEOUT 1200)

@@ -215,7 +215,15 @@ std::size_t StandInMachine::OpenHandleCount() const {
 }
 
 bool StandInMachine::HasFile(const std::string& path) const {
-    return std::any_of(files_.begin(), files_.end(), [&](const std::string& f) { return SameKeyName(f, path); });
+    // Like Windows: letter case does not matter, nor do doubled backslashes.
+    auto normal = [](const std::string& p) {
+        std::string out;
+        for (char c : p)
+            if (!(c == '\\' && !out.empty() && out.back() == '\\')) out += c;
+        return out;
+    };
+    return std::any_of(files_.begin(), files_.end(),
+                       [&](const std::string& f) { return SameKeyName(normal(f), normal(path)); });
 }
 
 std::vector<std::string> StandInMachine::TraceLines() const {

@@ -17,7 +17,7 @@ cmake --preset host-sanitize
 cmake --build --preset host-sanitize -j"$(nproc)"
 ctest --preset host-sanitize -j"$(nproc)"
 
-step "windows: \"Kestlo desktop.exe\" cross-compiled, and checks of the built file"
+step "windows: \"Kestlo desktop.exe\" cross-compiled; checks of the built file; every scenario under Wine"
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 ctest --preset windows

@@ -4,7 +4,7 @@
     wine_scenarios.py --build build/windows --out DIR [--arch win32,win64] [--show] SCENARIO...
 
 For each architecture it creates one fresh Wine prefix, then for each scenario
-fills the registry (regedit), copies tools/windows/fake_browser.cpp's program
+fills the registry (reg import, per registry view), copies tools/windows/fake_browser.cpp's program
 to every "file" of the scenario, runs the launcher under trace_collector.exe
 with LC_ALL=zh_CN.UTF-8 (ANSI code page 936), closes the message box if one
 shows (after a screenshot into DIR), and empties the registry again. It checks
@@ -17,6 +17,7 @@ Ends with the line "N passed, N failed"; exits 1 if any failed.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -80,17 +81,17 @@ def parse_scenario(path):
 
 
 def reg_path(root, path, arch):
-    """The key's full name for regedit, or None where it does not exist (HKLM64 on win32)."""
-    if root == 'HKCU':
-        return f'HKEY_USERS\\{USER_SID}\\{path}'
-    if root == 'HKU':
-        return f'HKEY_USERS\\{path}'
+    """(registry view, the key's full name), or None where it does not exist (HKLM64 on win32).
+
+    The view is what `reg import /reg:NN` writes through: HKLM is what a 32-bit
+    program sees, HKLM64 the 64-bit view of a 64-bit prefix."""
     if root == 'HKLM64':
-        return None if arch == 'win32' else f'HKEY_LOCAL_MACHINE\\{path}'
-    # What a 32-bit program sees: on 64-bit Windows, SOFTWARE is the 32-bit view.
-    if arch == 'win64' and path.upper().startswith('SOFTWARE\\'):
-        return 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\' + path[len('SOFTWARE\\'):]
-    return f'HKEY_LOCAL_MACHINE\\{path}'
+        return None if arch == 'win32' else ('64', f'HKEY_LOCAL_MACHINE\\{path}')
+    if root == 'HKCU':
+        return '32', f'HKEY_USERS\\{USER_SID}\\{path}'
+    if root == 'HKU':
+        return '32', f'HKEY_USERS\\{path}'
+    return '32', f'HKEY_LOCAL_MACHINE\\{path}'
 
 
 def reg_string(text):
@@ -163,15 +164,20 @@ class Prefix:
             out.seek(0)
             return code, out.read()
 
-    def regedit(self, reg_file):
-        code, _ = self.wine('regedit', '/S', 'Z:' + reg_file.replace('/', '\\'), timeout=300)
+    def import_reg(self, reg_file, view):
+        """Imports a .reg file through one registry view ('32' or '64')."""
+        options = [f'/reg:{view}'] if self.arch == 'win64' else []
+        code, _ = self.wine('reg', 'import', 'Z:' + reg_file.replace('/', '\\'), *options, timeout=300)
         if code != 0:
-            raise ScenarioError(f'regedit failed on {reg_file}')
+            raise ScenarioError(f'reg import failed on {reg_file}')
 
-    def hives(self):
-        out = self.wine('reg', 'query', 'HKU')[1].decode('gbk', 'replace')
-        return [line.strip()[len('HKEY_USERS\\'):] for line in out.splitlines()
-                if line.strip().upper().startswith('HKEY_USERS\\')]
+    def subkeys(self, key, *options):
+        """Names of the key's subkeys (none when the key does not exist)."""
+        out = self.wine('reg', 'query', key, *options)[1].decode('gbk', 'replace')
+        full = {'HKLM': 'HKEY_LOCAL_MACHINE', 'HKU': 'HKEY_USERS'}[key.split('\\')[0]] + key[key.index('\\'):] \
+            if '\\' in key else {'HKLM': 'HKEY_LOCAL_MACHINE', 'HKU': 'HKEY_USERS'}[key]
+        prefix = full.upper() + '\\'
+        return [line.strip()[len(prefix):] for line in out.splitlines() if line.strip().upper().startswith(prefix)]
 
 
 def windows_list():
@@ -194,15 +200,18 @@ def run_scenario(prefix, path, out_dir, login_url):
     work = os.path.join(out_dir, prefix.arch)
     os.makedirs(work, exist_ok=True)
 
-    # Fill the registry.
-    sections = []
+    # Fill the registry, each view through its own import.
+    sections = {'32': [], '64': []}
     for key in scenario['keys']:
-        full = reg_path(key['root'], key['path'], prefix.arch)
-        if full is not None:
-            sections.append(f'[{full}]\r\n' + ''.join(reg_value(*v) + '\r\n' for v in key['values']))
-    fill = os.path.join(work, name + '.reg')
-    write_reg(fill, sections)
-    prefix.regedit(fill)
+        where = reg_path(key['root'], key['path'], prefix.arch)
+        if where is not None:
+            view, full = where
+            sections[view].append(f'[{full}]\r\n' + ''.join(reg_value(*v) + '\r\n' for v in key['values']))
+    for view, view_sections in sections.items():
+        if view_sections:
+            fill = os.path.join(work, f'{name}.view{view}.reg')
+            write_reg(fill, view_sections)
+            prefix.import_reg(fill, view)
     for file in scenario['files']:
         target = prefix.unix(file)
         os.makedirs(os.path.dirname(target), exist_ok=True)
@@ -270,16 +279,34 @@ def run_scenario(prefix, path, out_dir, login_url):
 
 
 def clean_up(prefix, scenario, work, name):
-    """Empties what the scenario filled: the uninstall keys and any hive it added."""
-    removed = [f'[-HKEY_LOCAL_MACHINE\\{UNINSTALL}]', f'[-HKEY_USERS\\{USER_SID}\\{USER_UNINSTALL}]']
-    if prefix.arch == 'win64':
-        removed.append('[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\' + UNINSTALL[len('SOFTWARE\\'):] + ']')
-    for hive in {k['path'].split('\\')[0] for k in scenario['keys'] if k['root'] == 'HKU'}:
-        if hive.upper() not in BASE_HIVES:
-            removed.append(f'[-HKEY_USERS\\{hive}]')
-    empty = os.path.join(work, name + '.clean.reg')
-    write_reg(empty, removed)
-    prefix.regedit(empty)
+    """Removes what the scenario added: each uninstall entry, and any hive it loaded.
+
+    Only entries are deleted, never the Uninstall keys themselves, so that the
+    prefix stays as Wine made it."""
+    removed = {'32': set(), '64': set()}
+    for key in scenario['keys']:
+        where = reg_path(key['root'], key['path'], prefix.arch)
+        if where is None:
+            continue
+        view, full = where
+        names = full.split('\\')
+        upper = [n.upper() for n in names]
+        if upper[0] == 'HKEY_USERS' and upper[1] not in BASE_HIVES:
+            removed[view].add('\\'.join(names[:2]))
+        elif 'UNINSTALL' in upper and upper.index('UNINSTALL') + 1 < len(names):
+            removed[view].add('\\'.join(names[:upper.index('UNINSTALL') + 2]))
+        else:
+            removed[view].add(full)
+    if removed['32']:
+        empty = os.path.join(work, f'{name}.clean.reg')
+        write_reg(empty, [f'[-{key}]' for key in sorted(removed['32'])])
+        prefix.import_reg(empty, '32')
+    # Wine's reg import deletes through the 32-bit view whatever /reg:64 says:
+    # the 64-bit view's keys go one by one.
+    for key in sorted(removed['64']):
+        code, _ = prefix.wine('reg', 'delete', key, '/reg:64', '/f')
+        if code != 0:
+            raise ScenarioError(f'reg delete failed on {key}')
     for file in scenario['files']:
         target = prefix.unix(file)
         if os.path.exists(target):
@@ -304,7 +331,8 @@ def check(scenario, observed, login_url):
         if observed['started'] is None:
             problems.append(f'{want} was not started')
         else:
-            if observed['started'] != want:
+            # The program runs from the resolved path: doubled backslashes collapse.
+            if observed['started'] != re.sub(r'\\+', lambda m: '\\', want):
                 problems.append(f'started {observed["started"]}, expected {want}')
             expected_command = f'"{want}" {login_url}'
             if observed['command'] != expected_command:
@@ -334,7 +362,7 @@ def describe(name, arch, observed):
     for line in observed['trace']:
         print('  | ' + line.decode('gbk', 'replace'))
     if observed['started'] is not None:
-        print(f'Started: {observed["started"]}')
+        print(f'Started: {observed["started"]}  (a stand-in browser that records how it was started)')
         print(f'  with the command line: {observed["command"]}')
     if observed['message']:
         print(f'Message box "{CAPTION}" shown; screenshot: {observed["screenshot"]}')
@@ -391,10 +419,13 @@ def main():
                 else:
                     passed += 1
                     print(f'PASS {name} ({prefix.arch}, {time.time() - t0:.1f} s)', flush=True)
-            leftover = [h for h in prefix.hives() if h.upper() not in BASE_HIVES]
+            leftover = [h for h in prefix.subkeys('HKU') if h.upper() not in BASE_HIVES]
+            for view in ('/reg:32', '/reg:64') if prefix.arch == 'win64' else ('/reg:32',):
+                leftover += prefix.subkeys('HKLM\\' + UNINSTALL, view)
+            leftover += prefix.subkeys(f'HKU\\{USER_SID}\\{USER_UNINSTALL}')
             if leftover:
                 failed += 1
-                print(f'FAIL registry not emptied: hives left {leftover}')
+                print(f'FAIL registry not emptied after the run: {leftover}')
     finally:
         for prefix in prefixes:
             prefix.close()
