@@ -71,9 +71,9 @@ TEST(ReadInstallLocation, ReturnsTheDataAsStoredUpToTheFirstNul) {
 }
 
 TEST(ReadInstallLocation, OversizedDataReadsEmptyWhateverTheNameBufferHolds) {
-    for (auto overflow : {standin::NameOnDataOverflow::Written, standin::NameOnDataOverflow::LeftAsItWas}) {
+    for (auto flavour : {standin::Flavour::Windows, standin::Flavour::Wine}) {
         StandInMachine machine;
-        machine.OnDataOverflow = overflow;
+        machine.Behaviour = flavour;
         machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation", "C:\\" + std::string(2000, 'x'));
         machine.AddString(HKEY_LOCAL_MACHINE, Entry, "Publisher", "Someone");
         EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "");

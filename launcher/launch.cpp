@@ -21,6 +21,10 @@ int RunLauncher() {
         // e.g. "C:\Program Files\Google\Chrome\Application" + "\Chrome.exe";
         // not quoted and not checked: the shell reports nothing we act on.
         const std::string executable = location + std::string(preference.ExecutableSuffix);
+        // The shell's ANSI entry cannot open a path of MAX_PATH characters or
+        // more, and Wine's overruns a stack buffer on one: treat it as the
+        // failed start it would be, silently, with no fallback.
+        if (executable.size() >= MAX_PATH) return 0;
         ShellExecuteA(nullptr,             // no owner window: the launcher has none
                       "open",              // the verb
                       executable.c_str(),  // the browser's executable

@@ -151,6 +151,23 @@ TEST(RunLauncher, MissingExecutableIsSilent) {
     ExpectStarted(machine, "C:\\Empty\\Chrome.exe");  // fails in the shell; no fallback, no message
 }
 
+TEST(RunLauncher, PathTooLongForTheShellIsASilentFailedStart) {
+    const std::string suffix = "\\Chrome.exe";
+    for (std::size_t length : {std::size_t{MAX_PATH} - 1, std::size_t{MAX_PATH}, std::size_t{1034}}) {
+        SCOPED_TRACE(length);
+        StandInMachine machine;
+        const std::string location = "C:\\" + std::string(length - suffix.size() - 3, 'd');
+        AddMachineEntry(machine, "Google Chrome", "Google Chrome", location);
+        AddMachineEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Firefox");
+        EXPECT_EQ(RunLauncher(), 0);
+        if (length < MAX_PATH)
+            ExpectStarted(machine, location + suffix);
+        else
+            EXPECT_TRUE(machine.ShellCalls.empty());  // and no fallback to Firefox
+        EXPECT_TRUE(machine.MessageBoxes.empty());
+    }
+}
+
 TEST(RunLauncher, ClosesEveryKeyItOpens) {
     StandInMachine machine;
     LoadUserHives(machine);

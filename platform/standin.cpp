@@ -41,6 +41,12 @@ void SortSubkeys(RegistryKey& key) {
     for (RegistryKey& subkey : key.Subkeys) SortSubkeys(subkey);
 }
 
+std::size_t FindCaseless(const std::string& text, const std::string& part) {
+    auto found = std::search(text.begin(), text.end(), part.begin(), part.end(),
+                             [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+    return found == text.end() ? std::string::npos : static_cast<std::size_t>(found - text.begin());
+}
+
 }  // namespace
 
 bool SameKeyName(const std::string& a, const std::string& b) {
@@ -214,8 +220,15 @@ std::size_t StandInMachine::OpenHandleCount() const {
     return std::count_if(handles_.begin(), handles_.end(), [](const Handle& h) { return h.Open; });
 }
 
-bool StandInMachine::HasFile(const std::string& path) const {
-    // Like Windows: letter case does not matter, nor do doubled backslashes.
+bool StandInMachine::HasFile(const std::string& given) const {
+    // Like the shell: environment references are expanded, and neither letter
+    // case nor doubled backslashes matter.
+    std::string path = given;
+    for (const auto& [name, value] : Environment) {
+        const std::string reference = "%" + name + "%";
+        for (std::size_t at; (at = FindCaseless(path, reference)) != std::string::npos;)
+            path.replace(at, reference.size(), value);
+    }
     auto normal = [](const std::string& p) {
         std::string out;
         for (char c : p)
@@ -261,6 +274,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
     std::string path;
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     if (!machine.HandleTarget(key, root, path)) return ERROR_INVALID_HANDLE;
+    if (machine.Behaviour == standin::Flavour::Wine && subKey != nullptr && std::strlen(subKey) > MAX_PATH)
+        return ERROR_MORE_DATA;
     if (subKey != nullptr && *subKey != '\0') path += path.empty() ? std::string(subKey) : "\\" + std::string(subKey);
     if (const auto* failure = machine.FindFailure(RegistryCall::OpenKey, root, path, std::nullopt))
         return failure->Result;
@@ -331,7 +346,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
         return ERROR_MORE_DATA;
     }
     const bool dataFits = dataLength == nullptr || value.Data.size() <= *dataLength;
-    if (dataFits || machine.OnDataOverflow == standin::NameOnDataOverflow::Written) {
+    if (dataFits || machine.Behaviour == standin::Flavour::Windows) {
         std::memcpy(valueName, value.Name.c_str(), value.Name.size() + 1);
         *valueNameLength = static_cast<DWORD>(value.Name.size());
     }

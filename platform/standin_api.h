@@ -46,6 +46,7 @@ constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 constexpr LONG ERROR_KEY_DELETED = 1018;
 
 constexpr REGSAM KEY_READ = 0x20019;
+constexpr DWORD MAX_PATH = 260;
 
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace standin {
@@ -44,9 +45,13 @@ struct InjectedFailure {
     std::optional<std::string> NameBufferHolds;
 };
 
-// What RegEnumValueA leaves in the name buffer when the data does not fit:
-// Windows writes the name, Wine leaves the buffer as it was.
-enum class NameOnDataOverflow { Written, LeftAsItWas };
+// Whose behaviour the stand-in copies where Windows and Wine differ in what
+// the launcher can see. Wine's:
+// - RegEnumValueA, when the data does not fit, leaves the name buffer as it
+//   was (Windows writes the name);
+// - RegOpenKeyExA fails with ERROR_MORE_DATA on a path of more than 260
+//   characters (it converts the path through a MAX_PATH-sized buffer).
+enum class Flavour { Windows, Wine };
 
 struct ShellExecuteCall {
     bool HasOwner = false;
@@ -81,9 +86,11 @@ public:
     // name, ASCII letters compared without case, other bytes as they are.
     void SortRegistry();
     void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
+    // Environment variables the shell expands in a file name ("%SystemDrive%").
+    std::vector<std::pair<std::string, std::string>> Environment = {{"SystemDrive", "C:"}};
     void Inject(const InjectedFailure& failure);
 
-    NameOnDataOverflow OnDataOverflow = NameOnDataOverflow::Written;
+    Flavour Behaviour = Flavour::Windows;
 
     // --- What the program did ------------------------------------------------
     std::vector<std::string> DebugOutput;  // one string per OutputDebugStringA call

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +41,75 @@ std::string NextWord(std::string& rest) {
     return word;
 }
 
+// Replaces each "{N*C}" with N copies of the character C (one UTF-8 character).
+std::string ExpandRuns(const std::string& line) {
+    std::string out;
+    for (std::size_t i = 0; i < line.size();) {
+        std::size_t digits = i + 1;
+        while (digits < line.size() && std::isdigit(static_cast<unsigned char>(line[digits]))) ++digits;
+        if (line[i] == '{' && digits > i + 1 && digits + 2 < line.size() && line[digits] == '*') {
+            const auto lead = static_cast<unsigned char>(line[digits + 1]);
+            const std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+            if (digits + 1 + width < line.size() && line[digits + 1 + width] == '}') {
+                const std::string character = line.substr(digits + 1, width);
+                for (unsigned long n = std::stoul(line.substr(i + 1, digits - i - 1)); n > 0; --n) out += character;
+                i = digits + 2 + width;
+                continue;
+            }
+        }
+        out += line[i++];
+    }
+    return out;
+}
+
+// The scenario's lines with their numbers, comments and blanks dropped,
+// "repeat N" ... "end" blocks unrolled ("{n}" becomes the index, zero-padded
+// to the width of N - 1) and "{N*C}" runs expanded.
+bool ExpandLines(const std::string& text, std::vector<std::pair<int, std::string>>& lines, std::string& error) {
+    std::istringstream in(text);
+    std::string line;
+    std::vector<std::pair<int, std::string>> block;
+    unsigned long repeat = 0;
+    for (int number = 1; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        if (line.rfind("repeat ", 0) == 0) {
+            char* end = nullptr;
+            repeat = std::strtoul(line.c_str() + 7, &end, 10);
+            if (repeat == 0 || *end != '\0' || !block.empty()) {
+                error = "line " + std::to_string(number) + ": expected repeat COUNT (not nested)";
+                return false;
+            }
+            block.emplace_back(number, std::string());  // marks the open block
+            continue;
+        }
+        if (line == "end" && repeat > 0) {
+            const std::size_t width = std::to_string(repeat - 1).size();
+            for (unsigned long n = 0; n < repeat; ++n) {
+                std::string index = std::to_string(n);
+                index.insert(0, width - index.size(), '0');
+                for (std::size_t i = 1; i < block.size(); ++i) {
+                    std::string copy = block[i].second;
+                    for (std::size_t at; (at = copy.find("{n}")) != std::string::npos;) copy.replace(at, 3, index);
+                    lines.emplace_back(block[i].first, ExpandRuns(copy));
+                }
+            }
+            block.clear();
+            repeat = 0;
+            continue;
+        }
+        if (repeat > 0)
+            block.emplace_back(number, line);
+        else
+            lines.emplace_back(number, ExpandRuns(line));
+    }
+    if (repeat > 0) {
+        error = "line " + std::to_string(block.front().first) + ": repeat without end";
+        return false;
+    }
+    return true;
+}
+
 bool ParseHexBytes(const std::string& text, std::string& bytes) {
     std::istringstream in(text);
     std::string word;
@@ -57,16 +127,17 @@ std::string GbkToUtf8(const std::string& text) { return Convert(text, "UTF-8", "
 
 bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
                   std::string& error) {
+    // Scenarios run under Wine too; where Wine and Windows differ, the stand-in
+    // behaves as Wine, so that both runs of a scenario agree.
+    machine.Behaviour = Flavour::Wine;
     machine.AddKey(HKEY_USERS, ".Default");
     machine.AddKey(HKEY_USERS, ScenarioUserSid);
-    std::istringstream lines(text);
-    std::string line;
+    std::vector<std::pair<int, std::string>> lines;
+    if (!ExpandLines(text, lines, error)) return false;
     HKEY keyRoot = nullptr;
     std::string keyPath;
     bool keyVisible = false;  // HKLM64 keys exist only for 64-bit programs
-    for (int number = 1; std::getline(lines, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+    for (const auto& [number, line] : lines) {
         auto fail = [&](const std::string& why) {
             error = "line " + std::to_string(number) + ": " + why + ": " + line;
             return false;

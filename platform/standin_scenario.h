@@ -15,7 +15,11 @@
 //   expect trace TEXT             the next trace line, in order (may be empty)
 //   expect start PATH             the browser started, with the login page
 //   expect message                the no-browser message box
+//   repeat N ... end              the lines between, N times; "{n}" in them is
+//                                 the index from 0, zero-padded to the width of N-1
+//   {N*C}                         anywhere in a line: N copies of the character C
 //
+// The machine behaves as Wine where Wine and Windows differ (Flavour::Wine).
 // Every machine starts as a fresh Wine prefix does: HKEY_USERS holds ".Default"
 // and the logged-on user's hive, nothing else. Subkeys enumerate sorted, letter
 // case ignored, as on Windows and Wine, whatever order the file gives them in;

@@ -90,9 +90,14 @@ TEST(StandInRegistry, EnumeratesValuesWithTheirTypeAndOverflowCodes) {
     RegCloseKey(key);
 }
 
-TEST(StandInRegistry, WineModeLeavesTheNameBufferOnDataOverflow) {
+TEST(StandInRegistry, WineFlavourRejectsLongPathsAndLeavesTheNameOnDataOverflow) {
     StandInMachine machine;
-    machine.OnDataOverflow = standin::NameOnDataOverflow::LeftAsItWas;
+    machine.Behaviour = standin::Flavour::Wine;
+    const std::string longPath = "K\\" + std::string(258, 'p');  // 260 characters
+    machine.AddKey(HKEY_LOCAL_MACHINE, longPath + "\\q");
+    RegCloseKey(Open(HKEY_LOCAL_MACHINE, longPath.c_str()));
+    HKEY tooLong = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (longPath + "\\q").c_str(), 0, KEY_READ, &tooLong), ERROR_MORE_DATA);
     machine.AddValue(HKEY_LOCAL_MACHINE, "K", "Big", REG_BINARY, std::string(20, 'x'));
     HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
     char name[8] = "before", data[16];

@@ -39,44 +39,69 @@ class ScenarioError(Exception):
     pass
 
 
-def parse_scenario(path):
-    """The same format as platform/standin_scenario.h: keys, values, files, expectations."""
-    scenario = {'keys': [], 'files': [], 'trace': [], 'start': None, 'message': False}
-    key = None
+def expand_lines(path):
+    """(number, line) pairs: comments and blanks dropped, "repeat N" ... "end"
+    unrolled ({n}: the index, zero-padded to the width of N-1), {N*C} expanded."""
+    runs = re.compile(r'\{(\d+)\*(.)\}')
+    expand = lambda line: runs.sub(lambda m: m.group(2) * int(m.group(1)), line)
+    lines, block, repeat = [], None, 0
     with open(path, encoding='utf-8') as f:
         for number, line in enumerate(f, 1):
             line = line.rstrip('\r\n')
             if not line or line.startswith('#'):
                 continue
-            directive, _, rest = line.partition(' ')
-            if directive == 'key':
-                root, _, sub = rest.partition('\\')
-                if root not in ('HKLM', 'HKLM64', 'HKU', 'HKCU') or not sub:
-                    raise ScenarioError(f'{path}:{number}: expected key HKLM|HKLM64|HKU|HKCU\\path')
-                key = {'root': root, 'path': sub.rstrip('\\'), 'values': []}
-                scenario['keys'].append(key)
-            elif directive == 'value':
-                if key is None:
-                    raise ScenarioError(f'{path}:{number}: value before any key')
-                name, _, rest = rest.partition(' ')
-                kind, _, data = rest.partition(' ')
-                if kind not in ('sz', 'expand_sz', 'dword', 'binary'):
-                    raise ScenarioError(f'{path}:{number}: value type must be sz, expand_sz, dword or binary')
-                key['values'].append((name, kind, data))
-            elif directive == 'file':
-                scenario['files'].append(rest)
-            elif directive == 'expect':
-                what, _, rest = rest.partition(' ')
-                if what == 'trace':
-                    scenario['trace'].append(rest)
-                elif what == 'start' and rest:
-                    scenario['start'] = rest
-                elif what == 'message' and not rest:
-                    scenario['message'] = True
-                else:
-                    raise ScenarioError(f'{path}:{number}: expect trace TEXT | expect start PATH | expect message')
+            if line.startswith('repeat '):
+                if block is not None or not line[7:].isdigit() or int(line[7:]) == 0:
+                    raise ScenarioError(f'{path}:{number}: expected repeat COUNT (not nested)')
+                block, repeat = [], int(line[7:])
+            elif line == 'end' and block is not None:
+                width = len(str(repeat - 1))
+                for n in range(repeat):
+                    lines += [(k, expand(text.replace('{n}', str(n).zfill(width)))) for k, text in block]
+                block = None
+            elif block is not None:
+                block.append((number, line))
             else:
-                raise ScenarioError(f'{path}:{number}: unknown directive {directive}')
+                lines.append((number, expand(line)))
+    if block is not None:
+        raise ScenarioError(f'{path}: repeat without end')
+    return lines
+
+
+def parse_scenario(path):
+    """The same format as platform/standin_scenario.h: keys, values, files, expectations."""
+    scenario = {'keys': [], 'files': [], 'trace': [], 'start': None, 'message': False}
+    key = None
+    for number, line in expand_lines(path):
+        directive, _, rest = line.partition(' ')
+        if directive == 'key':
+            root, _, sub = rest.partition('\\')
+            if root not in ('HKLM', 'HKLM64', 'HKU', 'HKCU') or not sub:
+                raise ScenarioError(f'{path}:{number}: expected key HKLM|HKLM64|HKU|HKCU\\path')
+            key = {'root': root, 'path': sub.rstrip('\\'), 'values': []}
+            scenario['keys'].append(key)
+        elif directive == 'value':
+            if key is None:
+                raise ScenarioError(f'{path}:{number}: value before any key')
+            name, _, rest = rest.partition(' ')
+            kind, _, data = rest.partition(' ')
+            if kind not in ('sz', 'expand_sz', 'dword', 'binary'):
+                raise ScenarioError(f'{path}:{number}: value type must be sz, expand_sz, dword or binary')
+            key['values'].append((name, kind, data))
+        elif directive == 'file':
+            scenario['files'].append(rest)
+        elif directive == 'expect':
+            what, _, rest = rest.partition(' ')
+            if what == 'trace':
+                scenario['trace'].append(rest)
+            elif what == 'start' and rest:
+                scenario['start'] = rest
+            elif what == 'message' and not rest:
+                scenario['message'] = True
+            else:
+                raise ScenarioError(f'{path}:{number}: expect trace TEXT | expect start PATH | expect message')
+        else:
+            raise ScenarioError(f'{path}:{number}: unknown directive {directive}')
     return scenario
 
 
@@ -325,6 +350,9 @@ def check(scenario, observed, login_url):
     if scenario['message'] != observed['message']:
         problems.append('message box ' + ('not shown' if scenario['message'] else 'shown unexpectedly'))
     want = scenario['start']
+    if want is not None:
+        # The shell expands environment references before it opens the file.
+        want = re.sub('%SystemDrive%', lambda m: 'C:', want, flags=re.IGNORECASE)
     if want is None and observed['started'] is not None:
         problems.append(f'started {observed["started"]} unexpectedly')
     if want is not None:
