@@ -52,11 +52,11 @@ add_test(NAME executable.file
           "http://${KESTLO_LOGIN_HOST}/member/login.jhtml")
 
 # Helpers of the end-to-end runs under Wine (tools/windows/).
-foreach(helper trace_collector fake_browser)
+foreach(helper trace_collector fake_browser minimal_launch)
   add_executable(${helper} tools/windows/${helper}.cpp)
   target_link_options(${helper} PRIVATE -static -s)
 endforeach()
-set_target_properties(fake_browser PROPERTIES WIN32_EXECUTABLE ON)
+set_target_properties(fake_browser minimal_launch PROPERTIES WIN32_EXECUTABLE ON)
 
 # The real executable under Wine, on every scenario and the demo machine, in a
 # 32-bit and a 64-bit prefix (tools/wine_scenarios.py).

@@ -41,6 +41,12 @@ void SortSubkeys(RegistryKey& key) {
     for (RegistryKey& subkey : key.Subkeys) SortSubkeys(subkey);
 }
 
+std::string Folded(const std::string& name) {
+    std::string folded = name;
+    for (char& c : folded) c = FoldAscii(c);
+    return folded;
+}
+
 std::size_t FindCaseless(const std::string& text, const std::string& part) {
     auto found = std::search(text.begin(), text.end(), part.begin(), part.end(),
                              [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
@@ -96,6 +102,7 @@ const RegistryKey* StandInMachine::RootKey(HKEY root) const {
 }
 
 RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
+    childIndex_.clear();
     RegistryKey* key = RootKey(root);
     std::vector<std::string> names;
     if (key == nullptr || !SplitKeyPath(path, names)) {
@@ -126,6 +133,7 @@ void StandInMachine::AddString(HKEY root, const std::string& path, const std::st
 }
 
 bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
+    childIndex_.clear();
     std::vector<std::string> names;
     RegistryKey* key = RootKey(root);
     if (key == nullptr || !SplitKeyPath(path, names) || names.empty()) return false;
@@ -143,6 +151,7 @@ bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
 }
 
 void StandInMachine::SortRegistry() {
+    childIndex_.clear();
     SortSubkeys(localMachine_);
     SortSubkeys(users_);
 }
@@ -156,10 +165,16 @@ const RegistryKey* StandInMachine::FindKey(HKEY root, const std::string& path) c
     std::vector<std::string> names;
     if (key == nullptr || !SplitKeyPath(path, names)) return nullptr;
     for (const std::string& name : names) {
-        auto found = std::find_if(key->Subkeys.begin(), key->Subkeys.end(),
-                                  [&](const RegistryKey& k) { return SameKeyName(k.Name, name); });
-        if (found == key->Subkeys.end()) return nullptr;
-        key = &*found;
+        // An index of each key's subkeys by folded name, built on first use,
+        // keeps a lookup among thousands of entries from costing thousands of
+        // comparisons; any change to the tree drops it.
+        auto [index, fresh] = childIndex_.try_emplace(key);
+        if (fresh)
+            for (std::size_t i = 0; i < key->Subkeys.size(); ++i)
+                index->second.try_emplace(Folded(key->Subkeys[i].Name), i);
+        auto found = index->second.find(Folded(name));
+        if (found == index->second.end()) return nullptr;
+        key = &key->Subkeys[found->second];
     }
     return key;
 }
@@ -257,6 +272,22 @@ using standin::StandInMachine;
 
 namespace {
 
+int callDepth = 0;
+
+// Marks the time spent inside a stand-in function (see InsideStandIn).
+struct CallScope {
+    CallScope() { ++callDepth; }
+    ~CallScope() { --callDepth; }
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+};
+
+}  // namespace
+
+bool standin::InsideStandIn() { return callDepth > 0; }
+
+namespace {
+
 // Applies an injected failure to an enumeration's name buffer and result.
 LONG Fail(const standin::InjectedFailure& failure, LPSTR nameBuffer, DWORD bufferSize) {
     if (failure.NameBufferHolds && nameBuffer != nullptr)
@@ -268,6 +299,7 @@ LONG Fail(const standin::InjectedFailure& failure, LPSTR nameBuffer, DWORD buffe
 }  // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
+    const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::OpenKey);
     HKEY root;
@@ -287,6 +319,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
 LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD reserved, LPDWORD subKeys,
                       LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
                       LPDWORD maxValueLength, LPDWORD securityDescriptorLength, PFILETIME lastWriteTime) {
+    const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::QueryInfoKey);
     if (keyClass || keyClassLength || reserved || maxSubKeyLength || maxClassLength || values ||
@@ -306,6 +339,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
 }
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR, LPDWORD, PFILETIME) {
+    const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::EnumKey);
     HKEY root;
@@ -326,6 +360,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD, LPDWORD type,
                    LPBYTE data, LPDWORD dataLength) {
+    const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::EnumValue);
     HKEY root;
@@ -365,12 +400,14 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
 }
 
 LONG RegCloseKey(HKEY key) {
+    const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::CloseKey);
     return machine.CloseHandle(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT showCommand) {
+    const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     auto text = [](LPCSTR s) { return s ? std::optional<std::string>(s) : std::nullopt; };
     machine.ShellCalls.push_back(
@@ -381,10 +418,14 @@ HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
 }
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.MessageBoxes.push_back(
         standin::MessageBoxCall{owner != nullptr, text ? text : "", caption ? caption : "", type});
     return IDOK;
 }
 
-void OutputDebugStringA(LPCSTR text) { StandInMachine::Active().DebugOutput.push_back(text ? text : ""); }
+void OutputDebugStringA(LPCSTR text) {
+    const CallScope scope;
+    StandInMachine::Active().DebugOutput.push_back(text ? text : "");
+}

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -73,7 +74,9 @@ public:
     StandInMachine& operator=(const StandInMachine&) = delete;
 
     // --- Setting the machine up -------------------------------------------
-    // Creates the key and any missing parents; returns it.
+    // Change the registry through these functions only: the machine indexes it.
+    // Creates the key and any missing parents; returns it (valid until the
+    // next change).
     RegistryKey& AddKey(HKEY root, const std::string& path);
     // Adds a value to the key (creating the key), after the ones it has.
     void AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& data);
@@ -126,10 +129,15 @@ private:
     std::vector<std::string> files_;
     std::vector<Handle> handles_;  // a handle is 1 + its index here
     std::size_t callCounts_[5] = {};
+    mutable std::unordered_map<const RegistryKey*, std::unordered_map<std::string, std::size_t>> childIndex_;
 
     RegistryKey* RootKey(HKEY root);
     const RegistryKey* RootKey(HKEY root) const;
 };
+
+// True while one of the stand-in Win32 functions runs: lets a measurement tell
+// the launcher's own work (its heap allocations) from the stand-in's.
+bool InsideStandIn();
 
 // Registry path helpers shared by the stand-in and its scenario loader.
 bool SameKeyName(const std::string& a, const std::string& b);  // ASCII case-insensitive

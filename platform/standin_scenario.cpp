@@ -137,7 +137,9 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
     HKEY keyRoot = nullptr;
     std::string keyPath;
     bool keyVisible = false;  // HKLM64 keys exist only for 64-bit programs
-    for (const auto& [number, line] : lines) {
+    for (const auto& numbered : lines) {
+        const int number = numbered.first;
+        const std::string& line = numbered.second;
         auto fail = [&](const std::string& why) {
             error = "line " + std::to_string(number) + ": " + why + ": " + line;
             return false;

@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""Wall time of the real "Kestlo desktop.exe" under Wine, against a minimal
+program that only calls ShellExecuteA on the same stand-in browser.
+
+    wine_bench.py --build build/windows --out build/bench [--runs 9]
+
+For 100, 1,000 and 5,000 uninstall entries (ordinary programs, then Chrome) in
+one 32-bit prefix, it runs the two programs alternately, --runs times each,
+and prints the medians, their difference per entry and their ratio.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools'))
+import wine_scenarios as ws  # noqa: E402
+
+CHROME = r'C:\Program Files\Google\Chrome\Application'
+URL = 'http://www.kestlo.com/member/login.jhtml'
+
+
+def fill(prefix, out, entries):
+    sections = []
+    for i in range(entries):
+        name = f'Example Application {i:05d}'
+        folder = 'C:\\Apps\\' + name
+        key = f'HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}\\{{{i:08X}-D564-463C-AFF1-A69D9E530F96}}'
+        values = [('DisplayIcon', folder + '.exe'), ('DisplayName', name), ('InstallLocation', folder),
+                  ('Publisher', 'Example Software Ltd.')]
+        sections.append(f'[{key}]\r\n' + ''.join(ws.reg_value(n, 'sz', v) + '\r\n' for n, v in values))
+    chrome = [('DisplayName', 'Google Chrome'), ('InstallLocation', CHROME)]
+    sections.append(f'[HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}\\Google Chrome]\r\n' +
+                    ''.join(ws.reg_value(n, 'sz', v) + '\r\n' for n, v in chrome))
+    reg = os.path.join(out, f'bench-{entries}.reg')
+    ws.write_reg(reg, sections)
+    prefix.import_reg(reg, '32')
+
+
+def empty(prefix, out):
+    reg = os.path.join(out, 'bench-empty.reg')
+    ws.write_reg(reg, [f'[-HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}]', f'[HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}]'])
+    prefix.import_reg(reg, '32')
+
+
+def timed(prefix, *command):
+    start = time.perf_counter()
+    subprocess.run(['wine', *command], env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   stdin=subprocess.DEVNULL, timeout=120, check=True)
+    return time.perf_counter() - start
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('--build', required=True)
+    parser.add_argument('--out', required=True)
+    parser.add_argument('--runs', type=int, default=9)
+    args = parser.parse_args()
+    out = os.path.abspath(args.out)
+    os.makedirs(out, exist_ok=True)
+    prefix = ws.Prefix(os.path.join(out, 'prefix-bench'), 'win32', os.path.abspath(args.build))
+    prefix.create().wait(timeout=300)
+    prefix.ready()
+    tools = os.path.join(prefix.drive_c, 'kestlo-e2e-tools')
+    shutil.copy(os.path.join(prefix.build, 'minimal_launch.exe'), tools)
+    browser = prefix.unix(CHROME + r'\Chrome.exe')
+    os.makedirs(os.path.dirname(browser), exist_ok=True)
+    shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), browser)
+    log = prefix.unix(ws.STARTED_LOG)
+
+    rows = []
+    try:
+        # One run each first, so that both programs' DLLs are in the page cache.
+        timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe', URL)
+        for entries in (100, 1000, 5000):
+            empty(prefix, out)
+            fill(prefix, out, entries)
+            if os.path.exists(log):
+                os.remove(log)
+            launcher, minimal = [], []
+            for _ in range(args.runs):  # alternately, so that drift hits both alike
+                launcher.append(timed(prefix, r'C:\kestlo-e2e-tools\Kestlo desktop.exe'))
+                minimal.append(timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe',
+                                     URL))
+            time.sleep(1)
+            with open(log, 'rb') as f:
+                started = f.read().count(b'module ')
+            if started != 2 * args.runs:
+                sys.exit(f'{entries} entries: the browser started {started} times, expected {2 * args.runs}')
+            rows.append((entries, statistics.median(launcher), statistics.median(minimal)))
+    finally:
+        prefix.close()
+
+    lines = [f'Wine, 32-bit prefix, medians of {args.runs} alternating runs (wall time of `wine PROGRAM`):',
+             '',
+             '| entries | Kestlo desktop.exe | minimal ShellExecuteA | difference | per entry | ratio |',
+             '|---:|---:|---:|---:|---:|---:|']
+    for entries, launcher, minimal in rows:
+        lines.append(f'| {entries} | {launcher * 1000:.0f} ms | {minimal * 1000:.0f} ms | '
+                     f'{(launcher - minimal) * 1000:.0f} ms | {(launcher - minimal) / entries * 1e6:.0f} us | '
+                     f'{launcher / minimal:.2f} |')
+    text = '\n'.join(lines)
+    with open(os.path.join(out, 'wine-figures.md'), 'w') as f:
+        f.write(text + '\n')
+    print(text)
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,216 @@
+// libFuzzer target: turns its input into a stand-in machine (uninstall
+// entries machine-wide, per user and directly under HKEY_USERS; names up to
+// and past the buffer sizes; data of every type, with and without NULs;
+// failures injected into any registry call) and runs the whole launch
+// sequence on it, then checks what must hold for any registry:
+// - the run ends, returns 0 and closes every key it opened;
+// - the catalogue holds only recognised names and no record twice;
+// - the trace is the scans' subkey names and display names, each of which is
+//   in the registry, followed by two lines per catalogue record;
+// - the browser chosen is the first preferred one with a location, started
+//   as that location followed by its suffix with the login page; otherwise
+//   the message box is shown, once; never both.
+#include "discovery/catalogue.h"
+#include "discovery/recognition.h"
+#include "discovery/uninstall_scan.h"
+#include "discovery/user_uninstall_path.h"
+#include "launcher/constants.h"
+#include "launcher/launch.h"
+#include "platform/standin_machine.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using standin::InjectedFailure;
+using standin::RegistryCall;
+using standin::StandInMachine;
+
+void Require(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "property violated: %s\n", what);
+    std::abort();
+}
+
+const std::string UserHive = "S-1-5-21-1085031214-1563985344-725345543-1003";
+
+std::string PickHive(FuzzedDataProvider& in) {
+    switch (in.ConsumeIntegralInRange(0, 5)) {
+    case 0: return ".DEFAULT";
+    case 1: return "S-1-5-18";
+    case 2: return UserHive;
+    case 3: return UserHive + "_Classes";
+    case 4: return "S-1-5-21-0-0-0-1000";
+    default: return in.ConsumeRandomLengthString(300);
+    }
+}
+
+// A key or value name: sometimes exactly at a buffer's edge.
+std::string PickName(FuzzedDataProvider& in, const char* const* usual, std::size_t usualCount) {
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0: return usual[in.ConsumeIntegralInRange<std::size_t>(0, usualCount - 1)];
+    case 1: return std::string(in.PickValueInArray({253, 254, 255, 256, 259, 260, 261}), 'n');
+    default: return in.ConsumeRandomLengthString(300);
+    }
+}
+
+std::string PickData(FuzzedDataProvider& in) {
+    static const char* const texts[] = {
+        "Google Chrome", "Mozilla Firefox 118.0 (x86 zh-CN)", "Opera Stable", "Internet Explorer", "Safari",
+        "360\xB0\xB2\xC8\xAB\xE4\xAF\xC0\xC0\xC6\xF7", "360\xBC\xAB\xCB\xD9\xE4\xAF\xC0\xC0\xC6\xF7",
+        "C:\\Program Files\\Browser", "C:\\Apps\\", ""};
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0: return std::string(in.PickValueInArray(texts)) + '\0';
+    case 1: return std::string(in.PickValueInArray({1023, 1024, 1025, 1500}), 'd') + (in.ConsumeBool() ? "\0" : "");
+    default: return in.ConsumeRandomLengthString(1500);
+    }
+}
+
+// The registry's names and texts: what a scan may trace.
+struct Traceable {
+    std::set<std::string> Lines;
+};
+
+void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable) {
+    machine.Behaviour = in.ConsumeBool() ? standin::Flavour::Wine : standin::Flavour::Windows;
+    static const char* const subkeys[] = {"Google Chrome", "Mozilla Firefox", "7-Zip", "360SE", "a"};
+    static const char* const valueNames[] = {"DisplayName", "InstallLocation", "displayname", "DisplayIcon"};
+    std::vector<std::pair<HKEY, std::string>> keys = {{HKEY_LOCAL_MACHINE, MachineUninstallPath}, {HKEY_USERS, ""}};
+
+    for (int hives = in.ConsumeIntegralInRange(0, 4); hives > 0; --hives) {
+        const std::string hive = PickHive(in);
+        std::vector<std::string> names;
+        if (hive.empty() || !standin::SplitKeyPath(hive, names)) continue;
+        machine.AddKey(HKEY_USERS, hive);
+        keys.emplace_back(HKEY_USERS, hive);
+    }
+    for (int entries = in.ConsumeIntegralInRange(0, 24); entries > 0 && in.remaining_bytes() > 0; --entries) {
+        std::string base;
+        HKEY root = HKEY_LOCAL_MACHINE;
+        switch (in.ConsumeIntegralInRange(0, 2)) {
+        case 0: base = MachineUninstallPath; break;
+        case 1: root = HKEY_USERS; base = PickHive(in) + UserUninstallSuffix; break;
+        default: root = HKEY_USERS; break;  // directly under HKEY_USERS
+        }
+        std::string subkey = PickName(in, subkeys, std::size(subkeys));
+        std::vector<std::string> names;
+        if (!standin::SplitKeyPath(base + subkey, names) || subkey.find('\\') != std::string::npos || subkey.empty())
+            continue;
+        machine.AddKey(root, base + subkey);
+        keys.emplace_back(root, base + subkey);
+        for (int values = in.ConsumeIntegralInRange(0, 4); values > 0; --values) {
+            const std::string name = PickName(in, valueNames, std::size(valueNames));
+            const DWORD type = in.ConsumeIntegralInRange<DWORD>(0, 5);
+            const std::string data = PickData(in);
+            machine.AddValue(root, base + subkey, name, type, data);
+            // What a display-name line can be: the data up to its first NUL,
+            // or empty when it does not fit.
+            const std::string text = data.substr(0, data.find('\0'));
+            traceable.Lines.insert(text.size() < 1024 || (text.size() == 1024 && data.size() == 1024) ? text : "");
+            traceable.Lines.insert("");
+        }
+    }
+    for (int failures = in.ConsumeIntegralInRange(0, 4); failures > 0 && in.remaining_bytes() > 0; --failures) {
+        InjectedFailure failure;
+        failure.Call = static_cast<RegistryCall>(in.ConsumeIntegralInRange(0, 3));
+        const auto& [root, path] = keys[in.ConsumeIntegralInRange<std::size_t>(0, keys.size() - 1)];
+        failure.Root = root;
+        failure.Path = path;
+        if (in.ConsumeBool()) failure.Index = in.ConsumeIntegralInRange<DWORD>(0, 30);
+        failure.Result = in.PickValueInArray<LONG>({2, 5, 6, 87, 234, 259, 1018, in.ConsumeIntegral<LONG>()});
+        if (failure.Result == 0) failure.Result = 5;
+        // A real key has finitely many values: ERROR_MORE_DATA at every index
+        // of a value walk cannot happen, and would walk for ever.
+        if (failure.Call == RegistryCall::EnumValue && !failure.Index && failure.Result == ERROR_MORE_DATA)
+            failure.Result = ERROR_KEY_DELETED;
+        if (in.ConsumeBool()) failure.NameBufferHolds = in.ConsumeRandomLengthString(300);
+        machine.Inject(failure);
+    }
+    machine.SortRegistry();
+    for (const auto& [root, path] : keys) {
+        std::vector<std::string> names;
+        standin::SplitKeyPath(path, names);
+        // A name holding a NUL (the native API allows it) reads as far as the NUL.
+        for (const std::string& name : names) traceable.Lines.insert(name.substr(0, name.find('\0')));
+    }
+}
+
+std::string ExpectedLocation(const BrowserCatalogue& catalogue, std::string_view name) {
+    for (const BrowserRecord& record : catalogue)
+        if (record.Name == name && !record.InstallLocation.empty()) return record.InstallLocation;
+    return {};
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // First pass: the scans alone, for the catalogue and the trace they give.
+    BrowserCatalogue catalogue;
+    std::vector<std::string> scanTrace;
+    Traceable traceable;
+    {
+        FuzzedDataProvider in(data, size);
+        StandInMachine machine;
+        Build(in, machine, traceable);
+        ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue);
+        ScanUninstallKey(HKEY_USERS, FindUserUninstallPath(), catalogue);
+        // Compared call by call, not line by line: names may hold a "\n".
+        scanTrace = machine.DebugOutput;
+        Require(machine.OpenHandleCount() == 0, "the scans close every key");
+    }
+    Require(scanTrace.size() % 2 == 0, "whole lines only");
+    for (std::size_t i = 0; i < scanTrace.size(); i += 2) {
+        Require(traceable.Lines.count(scanTrace[i]) == 1, "scan traces only names and texts of the registry");
+        Require(scanTrace[i + 1] == "\n", "lines end in a lone newline");
+    }
+    std::set<std::pair<std::string, std::string>> seen;
+    for (const BrowserRecord& record : catalogue) {
+        bool known = false;
+        for (const RecognitionRow& row : BrowserRecognitionTable) known |= row.CanonicalName == record.Name;
+        Require(known, "catalogue holds only canonical names");
+        Require(seen.insert({record.Name, record.InstallLocation}).second, "no record stored twice");
+    }
+
+    // Second pass: the whole launch sequence on the same machine.
+    FuzzedDataProvider in(data, size);
+    StandInMachine machine;
+    Traceable unused;
+    Build(in, machine, unused);
+    Require(RunLauncher() == 0, "exit code 0");
+    Require(machine.OpenHandleCount() == 0, "the launcher closes every key");
+
+    std::vector<std::string> expectedTrace = scanTrace;
+    for (const BrowserRecord& record : catalogue)
+        for (const std::string& text : {record.Name, record.InstallLocation}) {
+            expectedTrace.push_back(text);
+            expectedTrace.push_back("\n");
+        }
+    Require(machine.DebugOutput == expectedTrace, "trace is the scans' lines, then the catalogue");
+
+    for (const LaunchPreference& row : LaunchPreferenceTable) {
+        const std::string location = ExpectedLocation(catalogue, row.CanonicalName);
+        if (location.empty()) continue;
+        const std::string path = location + std::string(row.ExecutableSuffix);
+        Require(machine.MessageBoxes.empty(), "no message box once a browser is chosen");
+        if (path.size() >= MAX_PATH) {
+            Require(machine.ShellCalls.empty(), "a path too long for the shell is not passed to it");
+        } else {
+            Require(machine.ShellCalls.size() == 1, "exactly one shell call");
+            const standin::ShellExecuteCall& call = machine.ShellCalls[0];
+            Require(call.File == path, "started path is the first preferred location plus its suffix");
+            Require(call.Parameters == std::string(LoginPageUrl) && call.Verb == std::string("open") &&
+                        call.ShowCommand == SW_SHOW && !call.Directory && !call.HasOwner,
+                    "shell call arguments");
+        }
+        return 0;
+    }
+    Require(machine.ShellCalls.empty(), "no shell call without a browser");
+    Require(machine.MessageBoxes.size() == 1, "the message box once without a browser");
+    return 0;
+}
