@@ -3,17 +3,20 @@
 # missing. Safe to run again: it does nothing when everything is there.
 #
 #   tools/install-deps.sh host      compiler, CMake, GoogleTest
-#   tools/install-deps.sh all       also the Windows cross toolchain, Wine,
-#                                   a virtual display and the PE inspector
+#   tools/install-deps.sh all       also clang with libFuzzer, Google Benchmark,
+#                                   the Windows cross toolchain, Wine, a virtual
+#                                   display, a CJK font, pefile and valgrind
 set -euo pipefail
 
 set_name=${1:-all}
 packages=(g++ cmake make libgtest-dev libgmock-dev)
+fuzzing=(clang libclang-rt-14-dev libbenchmark-dev)
 i386=no
 case "$set_name" in
   host) ;;
   all)
-    packages+=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile
+    packages+=("${fuzzing[@]}"
+               g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile
                wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei valgrind)
     i386=yes ;;
   *) echo "usage: $0 [host|all]" >&2; exit 2 ;;

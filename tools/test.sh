@@ -17,6 +17,21 @@ cmake --preset host-sanitize
 cmake --build --preset host-sanitize -j"$(nproc)"
 ctest --preset host-sanitize -j"$(nproc)"
 
+step "host under valgrind: unit tests and every scenario"
+valgrind_run() { valgrind -q --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite "$@" >/dev/null; }
+valgrind_run build/host/kestlo_unit_tests
+for scenario in scenarios/*.scenario demo/demo.scenario; do
+  valgrind_run build/host/kestlo-standin-run --check "$scenario"
+done
+echo "valgrind: clean"
+
+step "fuzzing the launch sequence for ${KESTLO_FUZZ_SECONDS:=30} s (clang, libFuzzer, ASan, UBSan)"
+cmake --preset fuzz
+cmake --build --preset fuzz -j"$(nproc)"
+mkdir -p build/fuzz/corpus build/fuzz/findings
+build/fuzz/launch_fuzzer -max_total_time="$KESTLO_FUZZ_SECONDS" -timeout=10 -print_final_stats=1 \
+  -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus fuzz/corpus 2>&1 | tail -n 12
+
 step "windows: \"Kestlo desktop.exe\" cross-compiled; checks of the built file; every scenario under Wine"
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
