@@ -199,8 +199,8 @@ class Prefix:
     def subkeys(self, key, *options):
         """Names of the key's subkeys (none when the key does not exist)."""
         out = self.wine('reg', 'query', key, *options)[1].decode('gbk', 'replace')
-        full = {'HKLM': 'HKEY_LOCAL_MACHINE', 'HKU': 'HKEY_USERS'}[key.split('\\')[0]] + key[key.index('\\'):] \
-            if '\\' in key else {'HKLM': 'HKEY_LOCAL_MACHINE', 'HKU': 'HKEY_USERS'}[key]
+        root, _, path = key.partition('\\')
+        full = {'HKLM': 'HKEY_LOCAL_MACHINE', 'HKU': 'HKEY_USERS'}[root] + ('\\' + path if path else '')
         prefix = full.upper() + '\\'
         return [line.strip()[len(prefix):] for line in out.splitlines() if line.strip().upper().startswith(prefix)]
 
