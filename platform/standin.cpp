@@ -27,24 +27,18 @@ HKEY HandleFromIndex(std::size_t index) { return reinterpret_cast<HKEY>(static_c
 
 bool IsRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_USERS; }
 
-// Sorts subkeys as the registry keeps them: by name, ASCII letters folded to
-// upper case, other bytes (GBK) compared as they are.
-void SortSubkeys(RegistryKey& key) {
-    auto upper = [](unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; };
-    std::stable_sort(key.Subkeys.begin(), key.Subkeys.end(), [&](const RegistryKey& a, const RegistryKey& b) {
-        return std::lexicographical_compare(a.Name.begin(), a.Name.end(), b.Name.begin(), b.Name.end(),
-                                            [&](char x, char y) {
-                                                return upper(static_cast<unsigned char>(x)) <
-                                                       upper(static_cast<unsigned char>(y));
-                                            });
-    });
-    for (RegistryKey& subkey : key.Subkeys) SortSubkeys(subkey);
-}
-
 std::string Folded(const std::string& name) {
     std::string folded = name;
     for (char& c : folded) c = FoldAscii(c);
     return folded;
+}
+
+// Sorts subkeys as the registry keeps them: by name, ASCII letters folded to
+// upper case, other bytes (GBK) compared as unsigned bytes.
+void SortSubkeys(RegistryKey& key) {
+    std::stable_sort(key.Subkeys.begin(), key.Subkeys.end(),
+                     [](const RegistryKey& a, const RegistryKey& b) { return Folded(a.Name) < Folded(b.Name); });
+    for (RegistryKey& subkey : key.Subkeys) SortSubkeys(subkey);
 }
 
 std::size_t FindCaseless(const std::string& text, const std::string& part) {
