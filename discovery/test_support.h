@@ -9,8 +9,9 @@
 
 namespace testing_support {
 
-// "S-1-5-21-...-1001": an ordinary user's hive under HKEY_USERS.
-inline const std::string UserSid = "S-1-5-21-3623811015-3361044348-30300820-1001";
+// The user the stand-in's process runs as, and so the hive its per-user scan
+// reads under HKEY_USERS.
+inline const std::string UserSid = standin::WineUserSid;
 inline const std::string UserUninstall =
     UserSid + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 

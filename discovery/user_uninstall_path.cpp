@@ -1,31 +1,36 @@
 #include "discovery/user_uninstall_path.h"
 
-#include "discovery/registry_limits.h"
 #include "platform/win32.h"
 
-#include <cstring>
+namespace {
+
+// TOKEN_USER followed by the SID it points to, as GetTokenInformation writes
+// them; SECURITY_MAX_SID_SIZE bounds every SID, so one call always suffices.
+union TokenUserBuffer {
+    TOKEN_USER User;
+    BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+}  // namespace
+
+std::string CurrentUserSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+
+    std::string sid;
+    TokenUserBuffer buffer;
+    DWORD written = 0;
+    char* text = nullptr;
+    if (GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &written) &&
+        ConvertSidToStringSidA(buffer.User.User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
+}
 
 std::string FindUserUninstallPath() {
-    HKEY users = nullptr;
-    if (RegOpenKeyExA(HKEY_USERS, nullptr, 0, KEY_READ, &users) != ERROR_SUCCESS) return {};
-
-    std::string path;
-    DWORD hiveCount = 0;
-    if (RegQueryInfoKeyA(users, nullptr, nullptr, nullptr, &hiveCount, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr) != ERROR_SUCCESS)
-        hiveCount = 0;
-    for (DWORD index = 0; index < hiveCount; ++index) {
-        char name[SubkeyNameBufferSize] = {};
-        DWORD nameLength = SubkeyNameBufferSize;
-        // Unlike the uninstall scan, a failed enumeration ends the search.
-        if (RegEnumKeyExA(users, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        const std::string hive(name, strnlen(name, sizeof name));
-        if (hive.find(UserSidMarker) != std::string::npos && hive.find(ClassesHiveMarker) == std::string::npos) {
-            path = hive + UserUninstallSuffix;
-            break;
-        }
-    }
-    RegCloseKey(users);
-    return path;
+    const std::string sid = CurrentUserSid();
+    return sid.empty() ? std::string() : sid + UserUninstallSuffix;
 }

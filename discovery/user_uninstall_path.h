@@ -1,4 +1,4 @@
-// Finding the uninstall key of the first user whose hive is loaded.
+// Finding the uninstall key of the user who started the launcher.
 #pragma once
 
 #include <string>
@@ -6,15 +6,15 @@
 // Appended to the user's hive name; "Software" in this capitalisation.
 inline constexpr char UserUninstallSuffix[] = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-// An ordinary user account's SID starts with this; service accounts
-// (S-1-5-18, -19, -20) and the default profile do not.
-inline constexpr char UserSidMarker[] = "S-1-5-21-";
-// A user's classes hive is loaded beside the user's own hive, as SID + this.
-inline constexpr char ClassesHiveMarker[] = "_Classes";
+// The string SID of the process token's user ("S-1-5-21-...-1001",
+// "S-1-12-1-..." for a Microsoft Entra ID account, "S-1-5-18" for SYSTEM), the
+// name of that user's hive under HKEY_USERS. Empty when the token or its user
+// cannot be read. Opens the token with TOKEN_QUERY and closes it, and frees the
+// string Windows allocated, on every path; reads no registry.
+std::string CurrentUserSid();
 
-// The first subkey of HKEY_USERS (in enumeration order) whose name holds
-// UserSidMarker and not ClassesHiveMarker (case-sensitive), followed by
-// UserUninstallSuffix; a path relative to HKEY_USERS. An empty string when
-// HKEY_USERS cannot be opened or counted, when an enumeration fails (the search
-// stops there) or when no subkey qualifies.
+// CurrentUserSid() followed by UserUninstallSuffix: the user's own uninstall
+// key, relative to HKEY_USERS, whatever other hives are loaded. Empty when the
+// SID cannot be read; the caller then scans no per-user key at all. Whether the
+// hive is loaded is not checked here: when it is not, opening the key fails.
 std::string FindUserUninstallPath();

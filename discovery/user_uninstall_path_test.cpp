@@ -6,50 +6,61 @@
 
 namespace {
 
-using standin::RegistryCall;
 using standin::StandInMachine;
 
-const std::string Sid = "S-1-5-21-1004336348-1177238915-682003330-512";
 const std::string Suffix = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-void LoadHives(StandInMachine& machine, const std::vector<std::string>& hives) {
-    for (const std::string& hive : hives) machine.AddKey(HKEY_USERS, hive);
-}
-
-TEST(FindUserUninstallPath, PicksTheFirstOrdinaryUserHive) {
-    const struct {
-        std::vector<std::string> Hives;
-        std::string Expected;
-    } cases[] = {
-        {{".DEFAULT", "S-1-5-18", Sid, Sid + "_Classes"}, Sid + Suffix},
-        {{Sid + "_Classes", Sid}, Sid + Suffix},
-        {{"S-1-5-18", "S-1-5-19", "S-1-5-20", ".DEFAULT"}, ""},
-        {{Sid, "S-1-5-21-1-2-3-1001"}, Sid + Suffix},  // only the first user counts
-        {{"s-1-5-21-1-2-3-1001"}, ""},                 // markers are case-sensitive
-        {{Sid + "_classes"}, Sid + "_classes" + Suffix},
-        {{}, ""},
+TEST(FindUserUninstallPath, IsTheProcessUsersOwnHiveWhateverItsForm) {
+    const char* const sids[] = {
+        "S-1-5-21-0-0-0-1000",                          // Wine's user
+        "S-1-5-21-3623811015-3361044348-30300820-1013",  // a domain or local account
+        "S-1-5-18",                                     // SYSTEM reads its own profile's hive
+        "S-1-12-1-3570717441-1201541541-2870795942-3512313087",  // a Microsoft Entra ID account
+        "S-1-5-21-4294967295-4294967295-4294967295-4294967295",  // subauthorities at their largest
     };
-    for (const auto& c : cases) {
+    for (const char* sid : sids) {
         StandInMachine machine;
-        LoadHives(machine, c.Hives);
-        EXPECT_EQ(FindUserUninstallPath(), c.Expected) << ::testing::PrintToString(c.Hives);
-        EXPECT_EQ(machine.OpenHandleCount(), 0u);
+        machine.UserSid = sid;
+        // Other hives, sorting before the user's, change nothing: none is read.
+        for (const char* other : {".DEFAULT", "S-1-5-18", "S-1-5-21-0-0-0-0999", "S-1-5-21-0-0-0-0999_Classes"})
+            machine.AddKey(HKEY_USERS, other);
+        EXPECT_EQ(FindUserUninstallPath(), sid + Suffix) << sid;
+        EXPECT_EQ(machine.RegistryCallCount(), 0u) << sid;
+        EXPECT_EQ(machine.OpenTokenCount(), 0u) << sid;
+        EXPECT_EQ(machine.LocalAllocCount(), 0u) << sid;
         EXPECT_TRUE(machine.DebugOutput.empty());
     }
 }
 
-TEST(FindUserUninstallPath, AFailureEndsTheSearchEmpty) {
-    const standin::InjectedFailure failures[] = {
-        {RegistryCall::OpenKey, HKEY_USERS, "", std::nullopt, ERROR_ACCESS_DENIED, std::nullopt},
-        {RegistryCall::QueryInfoKey, HKEY_USERS, "", std::nullopt, ERROR_ACCESS_DENIED, std::nullopt},
-        {RegistryCall::EnumKey, HKEY_USERS, "", 1, ERROR_MORE_DATA, std::nullopt},  // not skipped over
+TEST(CurrentUserSid, AsksTheTokenForItsUserOnly) {
+    StandInMachine machine;
+    EXPECT_EQ(CurrentUserSid(), standin::WineUserSid);
+    EXPECT_EQ(machine.CallNames(), (std::vector<std::string>{"OpenProcessToken", "GetTokenInformation",
+                                                             "ConvertSidToStringSidA", "LocalFree", "CloseHandle"}));
+    EXPECT_EQ(machine.Calls[0].Flags, TOKEN_QUERY);  // no more rights than reading it
+    EXPECT_EQ(machine.Calls[1].Flags, static_cast<DWORD>(TokenUser));
+}
+
+TEST(CurrentUserSid, AnUnreadableSidIsEmptyAndLeaksNothing) {
+    const struct {
+        const char* What;
+        std::optional<DWORD> standin::TokenFailures::*Call;
+        std::size_t CallsMade;
+    } cases[] = {
+        {"OpenProcessToken", &standin::TokenFailures::OpenProcessToken, 1},
+        {"GetTokenInformation", &standin::TokenFailures::GetTokenInformation, 3},  // then CloseHandle
+        {"ConvertSidToStringSidA", &standin::TokenFailures::ConvertSidToStringSidA, 4},
     };
-    for (const standin::InjectedFailure& failure : failures) {
+    for (const auto& c : cases) {
         StandInMachine machine;
-        LoadHives(machine, {"S-1-5-18", "S-1-5-19", Sid});
-        machine.Inject(failure);
-        EXPECT_EQ(FindUserUninstallPath(), "") << static_cast<int>(failure.Call);
-        EXPECT_EQ(machine.OpenHandleCount(), 0u);
+        machine.AddKey(HKEY_USERS, machine.UserSid);
+        machine.TokenFails.*c.Call = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(CurrentUserSid(), "") << c.What;
+        EXPECT_EQ(FindUserUninstallPath(), "") << c.What;
+        EXPECT_EQ(machine.Calls.size(), 2 * c.CallsMade) << c.What;
+        EXPECT_EQ(machine.OpenTokenCount(), 0u) << c.What;
+        EXPECT_EQ(machine.LocalAllocCount(), 0u) << c.What;
+        EXPECT_EQ(machine.RegistryCallCount(), 0u) << c.What;
     }
 }
 

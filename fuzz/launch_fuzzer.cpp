@@ -3,7 +3,9 @@
 // and past the buffer sizes; data of every type, with and without NULs;
 // failures injected into any registry call) and runs the whole launch
 // sequence on it, then checks what must hold for any registry:
-// - the run ends, returns 0 and closes every key it opened;
+// - the run restricts DLL loading before anything else;
+// - the run ends, returns 0 and closes every key and token it opened;
+// - it opens no key outside the machine-wide one and the user's own hive;
 // - the catalogue holds only recognised names and no record twice;
 // - the trace is the scans' subkey names and display names, each of which is
 //   in the registry, followed by two lines per catalogue record;
@@ -20,6 +22,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -79,6 +82,19 @@ struct Traceable {
 
 void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable) {
     machine.Behaviour = in.ConsumeBool() ? standin::Flavour::Wine : standin::Flavour::Windows;
+    // Who runs the launcher, and whether the token tells.
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+    case 0: machine.UserSid = UserHive; break;
+    case 1: machine.UserSid = "S-1-5-18"; break;
+    case 2: machine.UserSid = "S-1-12-1-3570717441-1201541541-2870795942-3512313087"; break;
+    default: break;  // Wine's user
+    }
+    if (in.ConsumeIntegralInRange(0, 7) == 0) {
+        auto& fails = machine.TokenFails;
+        (in.ConsumeBool() ? fails.OpenProcessToken : in.ConsumeBool() ? fails.GetTokenInformation
+                                                                       : fails.ConvertSidToStringSidA) = ERROR_ACCESS_DENIED;
+    }
+    machine.HasSetDefaultDllDirectories = in.ConsumeBool();
     static const char* const subkeys[] = {"Google Chrome", "Mozilla Firefox", "7-Zip", "360SE", "a"};
     static const char* const valueNames[] = {"DisplayName", "InstallLocation", "displayname", "DisplayIcon"};
     std::vector<std::pair<HKEY, std::string>> keys = {{HKEY_LOCAL_MACHINE, MachineUninstallPath}, {HKEY_USERS, ""}};
@@ -159,7 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         StandInMachine machine;
         Build(in, machine, traceable);
         ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue);
-        ScanUninstallKey(HKEY_USERS, FindUserUninstallPath(), catalogue);
+        const std::string userPath = FindUserUninstallPath();
+        if (!userPath.empty()) ScanUninstallKey(HKEY_USERS, userPath, catalogue);
         // Compared call by call, not line by line: names may hold a "\n".
         scanTrace = machine.DebugOutput;
         Require(machine.OpenHandleCount() == 0, "the scans close every key");
@@ -184,6 +201,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Build(in, machine, unused);
     Require(RunLauncher() == 0, "exit code 0");
     Require(machine.OpenHandleCount() == 0, "the launcher closes every key");
+    Require(machine.OpenTokenCount() == 0 && machine.LocalAllocCount() == 0, "the token and its SID are released");
+    const std::string ownHive = "HKU\\" + machine.UserSid + "\\";
+    for (const standin::PlatformCall& open : machine.CallsOf("RegOpenKeyExA"))
+        Require(open.Target.rfind("HKLM\\", 0) == 0 || open.Target.rfind(ownHive, 0) == 0,
+                "only the machine-wide key and the user's own hive are opened");
+    const std::vector<std::string> calls = machine.CallNames();
+    const auto restricted = std::find_if(calls.begin(), calls.end(), [](const std::string& name) {
+        return name == "SetDefaultDllDirectories" || name == "SetDllDirectoryW";
+    });
+    Require(restricted != calls.end() && restricted - calls.begin() == 2, "DLL search restricted first");
 
     std::vector<std::string> expectedTrace = scanTrace;
     for (const BrowserRecord& record : catalogue)

@@ -4,15 +4,22 @@
 #include "discovery/uninstall_scan.h"
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
+#include "launcher/dll_search.h"
 #include "platform/win32.h"
 
 #include <string>
 
 int RunLauncher() {
+    // Before anything can load a DLL: the shell call and the message box load
+    // some by name, and the launcher's own folder may be Downloads.
+    RestrictDllSearchToSystemFolder();
+
     BrowserCatalogue catalogue;
     ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue);
-    // Scanned even when empty: HKEY_USERS itself is then walked.
-    ScanUninstallKey(HKEY_USERS, FindUserUninstallPath(), catalogue);
+    // Only the user's own hive: an empty path means the user is unknown, and
+    // HKEY_USERS itself holds every other user's hive.
+    const std::string userPath = FindUserUninstallPath();
+    if (!userPath.empty()) ScanUninstallKey(HKEY_USERS, userPath, catalogue);
     TraceCatalogue(catalogue);
 
     for (const LaunchPreference& preference : LaunchPreferenceTable) {

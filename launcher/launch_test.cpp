@@ -1,15 +1,19 @@
 #include "launcher/launch.h"
 
 #include "discovery/test_support.h"
+#include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
 using standin::RegistryCall;
 using standin::StandInMachine;
 using testing_support::AddMachineEntry;
+using testing_support::AddUninstallEntry;
 using testing_support::AddUserEntry;
 using testing_support::UserSid;
 
@@ -128,11 +132,94 @@ TEST(RunLauncher, FindsAPerUserBrowser) {
 
 TEST(RunLauncher, NoBrowserShowsTheMessageAfterTracingWhatItMet) {
     StandInMachine machine;
+    LoadUserHives(machine);
     AddMachineEntry(machine, "7-Zip", "7-Zip 23.01");
-    machine.AddKey(HKEY_USERS, "S-1-5-18");  // no user hive: HKEY_USERS itself is walked
+    AddUserEntry(machine, "WeChat", "\xCE\xA2\xD0\xC5");  // "WeChat" in GBK
     EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_EQ(machine.TraceLines(), (Lines{"7-Zip", "7-Zip 23.01", "S-1-5-18"}));
+    EXPECT_EQ(machine.TraceLines(), (Lines{"7-Zip", "7-Zip 23.01", "WeChat", "\xCE\xA2\xD0\xC5"}));
     ExpectMessage(machine);
+}
+
+// Every key the run opened, as "HKLM\\path" or "HKU\\path".
+std::vector<std::string> OpenedKeys(const StandInMachine& machine) {
+    std::vector<std::string> keys;
+    for (const standin::PlatformCall& call : machine.CallsOf("RegOpenKeyExA")) keys.push_back(call.Target);
+    return keys;
+}
+
+TEST(RunLauncher, ReadsOnlyTheStartingUsersHive) {
+    // Another user, signed in on the same PC, sorts first and registers a
+    // "Chrome" of their choosing; values at the root of their hive look like
+    // an entry too. The user's own Firefox is the one started.
+    StandInMachine machine;
+    LoadUserHives(machine);
+    const std::string other = "S-1-5-21-0-0-0-0999";
+    AddUninstallEntry(machine, HKEY_USERS, other + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
+                      "Google Chrome", "Google Chrome", "C:\\Users\\other\\Chrome");
+    machine.AddString(HKEY_USERS, other, "DisplayName", "Google Chrome");
+    machine.AddString(HKEY_USERS, other, "InstallLocation", "C:\\Users\\other\\Root");
+    AddUserEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Users\\me\\Firefox");
+    machine.SortRegistry();
+    EXPECT_EQ(RunLauncher(), 0);
+    ExpectStarted(machine, "C:\\Users\\me\\Firefox\\firefox.exe");
+    for (const std::string& key : OpenedKeys(machine)) {
+        const bool machineWide = key.rfind("HKLM\\", 0) == 0;
+        const bool ownHive = key.rfind("HKU\\" + UserSid + "\\", 0) == 0;
+        EXPECT_TRUE(machineWide || ownHive) << key;
+    }
+}
+
+TEST(RunLauncher, UnknownUserMeansNoPerUserScanAtAll) {
+    for (auto fail : {&standin::TokenFailures::OpenProcessToken, &standin::TokenFailures::GetTokenInformation,
+                      &standin::TokenFailures::ConvertSidToStringSidA}) {
+        StandInMachine machine;
+        LoadUserHives(machine);
+        machine.AddString(HKEY_USERS, "S-1-5-18", "DisplayName", "Google Chrome");
+        machine.AddString(HKEY_USERS, "S-1-5-18", "InstallLocation", "C:\\Root");
+        AddUserEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Firefox");
+        machine.TokenFails.*fail = ERROR_ACCESS_DENIED;
+        EXPECT_EQ(RunLauncher(), 0);
+        EXPECT_EQ(OpenedKeys(machine), (Lines{"HKLM\\" + std::string(MachineUninstallPath)}));
+        EXPECT_TRUE(machine.DebugOutput.empty());
+        ExpectMessage(machine);
+        EXPECT_EQ(machine.OpenTokenCount(), 0u);
+        EXPECT_EQ(machine.LocalAllocCount(), 0u);
+    }
+}
+
+TEST(RunLauncher, UserWhoseHiveIsNotLoadedHasNoPerUserEntries) {
+    StandInMachine machine;
+    machine.UserSid = "S-1-5-21-1-2-3-1001";  // signed in, but the hive under HKEY_USERS is someone else's
+    LoadUserHives(machine);
+    AddUserEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Firefox");
+    EXPECT_EQ(RunLauncher(), 0);
+    EXPECT_TRUE(machine.DebugOutput.empty());
+    ExpectMessage(machine);
+    EXPECT_EQ(OpenedKeys(machine).back(), "HKU\\S-1-5-21-1-2-3-1001" + std::string(UserUninstallSuffix));
+}
+
+TEST(RunLauncher, RestrictsDllLoadingBeforeAnyOtherCall) {
+    for (bool modernWindows : {true, false}) {
+        SCOPED_TRACE(modernWindows ? "SetDefaultDllDirectories" : "without SetDefaultDllDirectories");
+        StandInMachine machine;
+        machine.HasSetDefaultDllDirectories = modernWindows;
+        LoadUserHives(machine);
+        AddMachineEntry(machine, "Google Chrome", "Google Chrome", "C:\\Chrome");
+        EXPECT_EQ(RunLauncher(), 0);
+        const std::vector<std::string> calls = machine.CallNames();
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ(calls[0], "GetModuleHandleW");
+        EXPECT_EQ(calls[1], "GetProcAddress");
+        const std::string restriction = modernWindows ? "SetDefaultDllDirectories" : "SetDllDirectoryW";
+        EXPECT_EQ(calls[2], restriction);
+        // Nothing else comes before it, and it is done once.
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), restriction), 1);
+        const auto firstOther = std::find_if(calls.begin(), calls.end(), [](const std::string& name) {
+            return name.rfind("Reg", 0) == 0 || name == "OpenProcessToken" || name == "ShellExecuteA";
+        });
+        EXPECT_GT(firstOther - calls.begin(), 2);
+        ExpectStarted(machine, "C:\\Chrome\\Chrome.exe");
+    }
 }
 
 TEST(RunLauncher, EmptyMachineTracesNothing) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace standin {
 namespace {
@@ -208,7 +209,7 @@ bool StandInMachine::HandleTarget(HKEY handle, HKEY& root, std::string& path) co
     return true;
 }
 
-bool StandInMachine::CloseHandle(HKEY handle) {
+bool StandInMachine::CloseKeyHandle(HKEY handle) {
     auto index = reinterpret_cast<std::uintptr_t>(handle);
     if (index == 0 || index > handles_.size() || !handles_[index - 1].Open) return false;
     handles_[index - 1].Open = false;
@@ -246,6 +247,70 @@ bool StandInMachine::HasFile(const std::string& given) const {
     };
     return std::any_of(files_.begin(), files_.end(),
                        [&](const std::string& f) { return SameKeyName(normal(f), normal(path)); });
+}
+
+PlatformCall& StandInMachine::Record(const std::string& function, const std::string& target) {
+    PlatformCall& call = Calls.emplace_back();
+    call.Function = function;
+    call.Target = target;
+    return call;
+}
+
+std::vector<std::string> StandInMachine::CallNames() const {
+    std::vector<std::string> names;
+    for (const PlatformCall& call : Calls) names.push_back(call.Function);
+    return names;
+}
+
+std::vector<PlatformCall> StandInMachine::CallsOf(const std::string& function) const {
+    std::vector<PlatformCall> found;
+    std::copy_if(Calls.begin(), Calls.end(), std::back_inserter(found),
+                 [&](const PlatformCall& call) { return call.Function == function; });
+    return found;
+}
+
+HANDLE StandInMachine::OpenToken() {
+    tokens_.push_back(true);
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1000 + 4 * (tokens_.size() - 1)));
+}
+
+bool StandInMachine::IsToken(HANDLE token) const {
+    const auto value = reinterpret_cast<std::uintptr_t>(token);
+    if (value < 0x1000 || value % 4 != 0) return false;
+    const std::size_t index = (value - 0x1000) / 4;
+    return index < tokens_.size() && tokens_[index];
+}
+
+bool StandInMachine::CloseToken(HANDLE token) {
+    if (!IsToken(token)) return false;
+    tokens_[(reinterpret_cast<std::uintptr_t>(token) - 0x1000) / 4] = false;
+    return true;
+}
+
+std::size_t StandInMachine::OpenTokenCount() const { return std::count(tokens_.begin(), tokens_.end(), true); }
+
+char* StandInMachine::LocalAllocString(const std::string& text) {
+    localBlocks_.push_back(std::make_unique<char[]>(text.size() + 1));
+    std::memcpy(localBlocks_.back().get(), text.c_str(), text.size() + 1);
+    return localBlocks_.back().get();
+}
+
+bool StandInMachine::LocalFreeBlock(void* block) {
+    for (auto& owned : localBlocks_)
+        if (owned && owned.get() == block) {
+            owned.reset();
+            return true;
+        }
+    return false;
+}
+
+std::size_t StandInMachine::LocalAllocCount() const {
+    return std::count_if(localBlocks_.begin(), localBlocks_.end(), [](const auto& block) { return block != nullptr; });
+}
+
+std::string KeyTarget(HKEY root, const std::string& path) {
+    const std::string name = root == HKEY_LOCAL_MACHINE ? "HKLM" : root == HKEY_USERS ? "HKU" : "?";
+    return path.empty() ? name : name + "\\" + path;
 }
 
 std::vector<std::string> StandInMachine::TraceLines() const {
@@ -292,22 +357,53 @@ LONG Fail(const standin::InjectedFailure& failure, LPSTR nameBuffer, DWORD buffe
 
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
+namespace {
+
+bool AllZero(const void* buffer, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    return buffer != nullptr && std::all_of(bytes, bytes + size, [](unsigned char b) { return b == 0; });
+}
+
+// Rights that change a key. A standard user has none of them under
+// HKEY_LOCAL_MACHINE, nor anywhere in HKEY_USERS but in the user's own hive;
+// the launcher's manifest asks for no more than the user's own rights.
+constexpr REGSAM WriteRights = 0x0002 /* KEY_SET_VALUE */ | 0x0004 /* KEY_CREATE_SUB_KEY */ |
+                               0x0020 /* KEY_CREATE_LINK */ | 0x00010000 /* DELETE */ | 0x00040000 /* WRITE_DAC */ |
+                               0x00080000 /* WRITE_OWNER */;
+
+bool InOwnHive(const StandInMachine& machine, HKEY root, const std::string& path) {
+    std::vector<std::string> names;
+    return root == HKEY_USERS && standin::SplitKeyPath(path, names) && !names.empty() &&
+           standin::SameKeyName(names[0], machine.UserSid);
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::OpenKey);
+    standin::PlatformCall& call = machine.Record("RegOpenKeyExA");
+    call.Options = options;
+    call.Flags = desired;
+    auto done = [&](LONG code) { return call.Result = code; };
     HKEY root;
     std::string path;
-    if (result == nullptr) return ERROR_INVALID_PARAMETER;
-    if (!machine.HandleTarget(key, root, path)) return ERROR_INVALID_HANDLE;
-    if (machine.Behaviour == standin::Flavour::Wine && subKey != nullptr && std::strlen(subKey) > MAX_PATH)
-        return ERROR_MORE_DATA;
+    if (result == nullptr) return done(ERROR_INVALID_PARAMETER);
+    if (!machine.HandleTarget(key, root, path)) return done(ERROR_INVALID_HANDLE);
     if (subKey != nullptr && *subKey != '\0') path += path.empty() ? std::string(subKey) : "\\" + std::string(subKey);
+    call.Target = standin::KeyTarget(root, path);
+    if (machine.Behaviour == standin::Flavour::Wine && subKey != nullptr && std::strlen(subKey) > MAX_PATH)
+        return done(ERROR_MORE_DATA);
+    // One registry view: the one a 32-bit program sees. Asking for the other
+    // would need a second tree the stand-in does not keep.
+    if (desired & KEY_WOW64_64KEY) return done(ERROR_INVALID_PARAMETER);
+    if ((desired & WriteRights) && !InOwnHive(machine, root, path)) return done(ERROR_ACCESS_DENIED);
     if (const auto* failure = machine.FindFailure(RegistryCall::OpenKey, root, path, std::nullopt))
-        return failure->Result;
-    if (machine.FindKey(root, path) == nullptr) return ERROR_FILE_NOT_FOUND;
+        return done(failure->Result);
+    if (machine.FindKey(root, path) == nullptr) return done(ERROR_FILE_NOT_FOUND);
     *result = machine.OpenHandle(root, path);
-    return ERROR_SUCCESS;
+    return done(ERROR_SUCCESS);
 }
 
 LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD reserved, LPDWORD subKeys,
@@ -316,6 +412,8 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::QueryInfoKey);
+    standin::PlatformCall& call = machine.Record("RegQueryInfoKeyA");
+    auto done = [&](LONG code) { return call.Result = code; };
     if (keyClass || keyClassLength || reserved || maxSubKeyLength || maxClassLength || values ||
         maxValueNameLength || maxValueLength || securityDescriptorLength || lastWriteTime) {
         std::fputs("standin: RegQueryInfoKeyA: only the subkey count is provided\n", stderr);
@@ -323,33 +421,40 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
     }
     HKEY root;
     std::string path;
-    if (!machine.HandleTarget(key, root, path)) return ERROR_INVALID_HANDLE;
+    if (!machine.HandleTarget(key, root, path)) return done(ERROR_INVALID_HANDLE);
+    call.Target = standin::KeyTarget(root, path);
     if (const auto* failure = machine.FindFailure(RegistryCall::QueryInfoKey, root, path, std::nullopt))
-        return failure->Result;
+        return done(failure->Result);
     const standin::RegistryKey* target = machine.FindKey(root, path);
-    if (target == nullptr) return ERROR_KEY_DELETED;
+    if (target == nullptr) return done(ERROR_KEY_DELETED);
     if (subKeys != nullptr) *subKeys = static_cast<DWORD>(target->Subkeys.size());
-    return ERROR_SUCCESS;
+    return done(ERROR_SUCCESS);
 }
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR, LPDWORD, PFILETIME) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::EnumKey);
+    standin::PlatformCall& call = machine.Record("RegEnumKeyExA");
+    call.Index = index;
+    auto done = [&](LONG code) { return call.Result = code; };
     HKEY root;
     std::string path;
-    if (!machine.HandleTarget(key, root, path)) return ERROR_INVALID_HANDLE;
-    if (name == nullptr || nameLength == nullptr) return ERROR_INVALID_PARAMETER;
+    if (!machine.HandleTarget(key, root, path)) return done(ERROR_INVALID_HANDLE);
+    call.Target = standin::KeyTarget(root, path);
+    if (name == nullptr || nameLength == nullptr) return done(ERROR_INVALID_PARAMETER);
+    call.NameLength = *nameLength;
+    call.BuffersCleared = AllZero(name, *nameLength);
     if (const auto* failure = machine.FindFailure(RegistryCall::EnumKey, root, path, index))
-        return Fail(*failure, name, *nameLength);
+        return done(Fail(*failure, name, *nameLength));
     const standin::RegistryKey* target = machine.FindKey(root, path);
-    if (target == nullptr) return ERROR_KEY_DELETED;
-    if (index >= target->Subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    if (target == nullptr) return done(ERROR_KEY_DELETED);
+    if (index >= target->Subkeys.size()) return done(ERROR_NO_MORE_ITEMS);
     const std::string& found = target->Subkeys[index].Name;
-    if (found.size() >= *nameLength) return ERROR_MORE_DATA;
+    if (found.size() >= *nameLength) return done(ERROR_MORE_DATA);
     std::memcpy(name, found.c_str(), found.size() + 1);
     *nameLength = static_cast<DWORD>(found.size());
-    return ERROR_SUCCESS;
+    return done(ERROR_SUCCESS);
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD, LPDWORD type,
@@ -357,22 +462,30 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::EnumValue);
+    standin::PlatformCall& call = machine.Record("RegEnumValueA");
+    call.Index = index;
+    auto done = [&](LONG code) { return call.Result = code; };
     HKEY root;
     std::string path;
-    if (!machine.HandleTarget(key, root, path)) return ERROR_INVALID_HANDLE;
-    if (valueName == nullptr || valueNameLength == nullptr || *valueNameLength == 0) return ERROR_INVALID_PARAMETER;
+    if (!machine.HandleTarget(key, root, path)) return done(ERROR_INVALID_HANDLE);
+    call.Target = standin::KeyTarget(root, path);
+    if (valueName == nullptr || valueNameLength == nullptr || *valueNameLength == 0)
+        return done(ERROR_INVALID_PARAMETER);
+    call.NameLength = *valueNameLength;
+    call.DataLength = dataLength ? *dataLength : 0;
+    call.BuffersCleared = data != nullptr && dataLength != nullptr && AllZero(data, *dataLength);
     if (const auto* failure = machine.FindFailure(RegistryCall::EnumValue, root, path, index))
-        return Fail(*failure, valueName, *valueNameLength);
+        return done(Fail(*failure, valueName, *valueNameLength));
     const standin::RegistryKey* target = machine.FindKey(root, path);
-    if (target == nullptr) return ERROR_KEY_DELETED;
-    if (index >= target->Values.size()) return ERROR_NO_MORE_ITEMS;
+    if (target == nullptr) return done(ERROR_KEY_DELETED);
+    if (index >= target->Values.size()) return done(ERROR_NO_MORE_ITEMS);
     const standin::RegistryValue& value = target->Values[index];
 
     const DWORD nameRoom = *valueNameLength;
     if (value.Name.size() >= nameRoom) {
         std::memcpy(valueName, value.Name.data(), nameRoom - 1);
         valueName[nameRoom - 1] = '\0';
-        return ERROR_MORE_DATA;
+        return done(ERROR_MORE_DATA);
     }
     const bool dataFits = dataLength == nullptr || value.Data.size() <= *dataLength;
     if (dataFits || machine.Behaviour == standin::Flavour::Windows) {
@@ -380,29 +493,35 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
         *valueNameLength = static_cast<DWORD>(value.Name.size());
     }
     if (type != nullptr) *type = value.Type;
-    if (dataLength == nullptr) return ERROR_SUCCESS;
+    if (dataLength == nullptr) return done(ERROR_SUCCESS);
     if (!dataFits) {
         // Windows leaves the buffer undefined; a truncated copy is the most
         // plausible-looking wrong answer, so that a caller who uses it shows.
         if (data != nullptr) std::memcpy(data, value.Data.data(), *dataLength);
         *dataLength = static_cast<DWORD>(value.Data.size());
-        return ERROR_MORE_DATA;
+        return done(ERROR_MORE_DATA);
     }
     if (data != nullptr) std::memcpy(data, value.Data.data(), value.Data.size());
     *dataLength = static_cast<DWORD>(value.Data.size());
-    return ERROR_SUCCESS;
+    return done(ERROR_SUCCESS);
 }
 
 LONG RegCloseKey(HKEY key) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
     machine.Count(RegistryCall::CloseKey);
-    return machine.CloseHandle(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    standin::PlatformCall& call = machine.Record("RegCloseKey");
+    auto done = [&](LONG code) { return call.Result = code; };
+    HKEY root;
+    std::string path;
+    if (machine.HandleTarget(key, root, path)) call.Target = standin::KeyTarget(root, path);
+    return done(machine.CloseKeyHandle(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
 
 HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT showCommand) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
+    machine.Record("ShellExecuteA", file ? file : "");
     auto text = [](LPCSTR s) { return s ? std::optional<std::string>(s) : std::nullopt; };
     machine.ShellCalls.push_back(
         standin::ShellExecuteCall{owner != nullptr, text(verb), text(file), text(parameters), text(directory), showCommand});
@@ -414,6 +533,7 @@ HINSTANCE ShellExecuteA(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
+    machine.Record("MessageBoxA", caption ? caption : "");
     machine.MessageBoxes.push_back(
         standin::MessageBoxCall{owner != nullptr, text ? text : "", caption ? caption : "", type});
     return IDOK;
@@ -421,5 +541,184 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
 void OutputDebugStringA(LPCSTR text) {
     const CallScope scope;
-    StandInMachine::Active().DebugOutput.push_back(text ? text : "");
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("OutputDebugStringA", text ? text : "");
+    machine.DebugOutput.push_back(text ? text : "");
+}
+
+// --- The process's token ----------------------------------------------------
+
+namespace {
+
+// The binary form of a SID, as Windows keeps it: revision 1, the count of
+// subauthorities, a 6-byte big-endian authority, then each subauthority as a
+// little-endian DWORD. Empty for text that is not a SID.
+std::string SidBytes(const std::string& text) {
+    if (text.compare(0, 4, "S-1-") != 0) return {};
+    std::vector<unsigned long long> parts;
+    for (std::size_t start = 4;;) {
+        const std::size_t end = std::min(text.find('-', start), text.size());
+        const std::string part = text.substr(start, end - start);
+        if (part.empty() || part.size() > 15 || part.find_first_not_of("0123456789") != std::string::npos) return {};
+        parts.push_back(std::stoull(part));
+        if (end == text.size()) break;
+        start = end + 1;
+    }
+    if (parts.size() < 2 || parts.size() > 16 || parts[0] >= (1ull << 48)) return {};
+    std::string bytes{char(1), char(parts.size() - 1)};
+    for (int shift = 40; shift >= 0; shift -= 8) bytes += char((parts[0] >> shift) & 0xFF);
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        if (parts[i] > 0xFFFFFFFFull) return {};
+        for (int shift = 0; shift < 32; shift += 8) bytes += char((parts[i] >> shift) & 0xFF);
+    }
+    return bytes;
+}
+
+BOOL FailWith(StandInMachine& machine, DWORD error) {
+    machine.LastError = error;
+    return FALSE;
+}
+
+}  // namespace
+
+DWORD GetLastError() { return StandInMachine::Active().LastError; }
+
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)); }
+
+BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("OpenProcessToken").Flags = desiredAccess;
+    if (process != GetCurrentProcess() || token == nullptr) return FailWith(machine, ERROR_INVALID_PARAMETER);
+    if (machine.TokenFails.OpenProcessToken) return FailWith(machine, *machine.TokenFails.OpenProcessToken);
+    *token = machine.OpenToken();
+    return TRUE;
+}
+
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information, DWORD length,
+                         LPDWORD returnLength) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("GetTokenInformation").Flags = static_cast<DWORD>(informationClass);
+    if (!machine.IsToken(token)) return FailWith(machine, ERROR_INVALID_HANDLE);
+    if (informationClass != TokenUser || returnLength == nullptr) return FailWith(machine, ERROR_INVALID_PARAMETER);
+    if (machine.TokenFails.GetTokenInformation) return FailWith(machine, *machine.TokenFails.GetTokenInformation);
+    const std::string sid = SidBytes(machine.UserSid);
+    if (sid.empty()) {
+        std::fprintf(stderr, "standin: UserSid \"%s\" is not a SID\n", machine.UserSid.c_str());
+        std::abort();
+    }
+    *returnLength = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    if (information == nullptr || length < *returnLength) return FailWith(machine, ERROR_INSUFFICIENT_BUFFER);
+    auto* user = static_cast<TOKEN_USER*>(information);
+    char* sidCopy = static_cast<char*>(information) + sizeof(TOKEN_USER);
+    std::memcpy(sidCopy, sid.data(), sid.size());
+    user->User.Sid = sidCopy;
+    user->User.Attributes = 0;
+    return TRUE;
+}
+
+BOOL ConvertSidToStringSidA(PSID sid, LPSTR* text) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("ConvertSidToStringSidA");
+    if (sid == nullptr || text == nullptr) return FailWith(machine, ERROR_INVALID_PARAMETER);
+    if (machine.TokenFails.ConvertSidToStringSidA)
+        return FailWith(machine, *machine.TokenFails.ConvertSidToStringSidA);
+    const auto* bytes = static_cast<const unsigned char*>(sid);
+    if (bytes[0] != 1 || bytes[1] > 15) return FailWith(machine, ERROR_INVALID_SID);
+    unsigned long long authority = 0;
+    for (int i = 2; i < 8; ++i) authority = (authority << 8) | bytes[i];
+    std::string result = "S-1-" + std::to_string(authority);
+    for (int i = 0; i < bytes[1]; ++i) {
+        const unsigned char* sub = bytes + 8 + 4 * i;
+        result += "-" + std::to_string(std::uint32_t(sub[0]) | std::uint32_t(sub[1]) << 8 |
+                                       std::uint32_t(sub[2]) << 16 | std::uint32_t(sub[3]) << 24);
+    }
+    *text = machine.LocalAllocString(result);
+    return TRUE;
+}
+
+HLOCAL LocalFree(HLOCAL memory) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("LocalFree");
+    if (memory == nullptr || machine.LocalFreeBlock(memory)) return nullptr;
+    machine.LastError = ERROR_INVALID_HANDLE;
+    return memory;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("CloseHandle");
+    return machine.CloseToken(handle) ? TRUE : FailWith(machine, ERROR_INVALID_HANDLE);
+}
+
+// --- DLL loading ---------------------------------------------------------------
+
+namespace {
+
+const HMODULE Kernel32Module = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7B000000));
+const HMODULE LoadedModule = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7C000000));
+
+// Wide text as the stand-in records it: each character as one byte, as the
+// file names and folders it sees are ASCII.
+std::string Narrow(LPCWSTR text) {
+    std::string narrow;
+    for (; text != nullptr && *text != 0; ++text) narrow += static_cast<char>(*text);
+    return narrow;
+}
+
+BOOL WINAPI StandInSetDefaultDllDirectories(DWORD flags) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("SetDefaultDllDirectories").Flags = flags;
+    return TRUE;
+}
+
+}  // namespace
+
+HMODULE GetModuleHandleW(LPCWSTR moduleName) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    const std::string name = Narrow(moduleName);
+    machine.Record("GetModuleHandleW", name);
+    if (standin::SameKeyName(name, "kernel32.dll") || standin::SameKeyName(name, "kernel32")) return Kernel32Module;
+    machine.LastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("GetProcAddress", procName ? procName : "");
+    if (module == Kernel32Module && procName != nullptr &&
+        std::strcmp(procName, "SetDefaultDllDirectories") == 0 && machine.HasSetDefaultDllDirectories)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&StandInSetDefaultDllDirectories));
+    machine.LastError = ERROR_PROC_NOT_FOUND;
+    return nullptr;
+}
+
+BOOL SetDllDirectoryW(LPCWSTR pathName) {
+    const CallScope scope;
+    StandInMachine::Active().Record("SetDllDirectoryW", Narrow(pathName));
+    return TRUE;
+}
+
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size) {
+    const CallScope scope;
+    StandInMachine& machine = StandInMachine::Active();
+    machine.Record("GetSystemDirectoryW");
+    const std::string& folder = machine.SystemDirectory;
+    if (buffer == nullptr || size <= folder.size()) return static_cast<UINT>(folder.size() + 1);
+    for (std::size_t i = 0; i < folder.size(); ++i) buffer[i] = static_cast<unsigned char>(folder[i]);
+    buffer[folder.size()] = 0;
+    return static_cast<UINT>(folder.size());
+}
+
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE, DWORD flags) {
+    const CallScope scope;
+    StandInMachine::Active().Record("LoadLibraryExW", Narrow(fileName)).Flags = flags;
+    return LoadedModule;
 }

@@ -18,6 +18,15 @@ using LPCSTR = const char*;
 using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
 using REGSAM = DWORD;
+using BOOL = int;
+using HANDLE = void*;
+using PHANDLE = HANDLE*;
+using HLOCAL = void*;
+using LPVOID = void*;
+using PSID = void*;
+using WCHAR = wchar_t;  // 16 bits on Windows; the stand-in only copies and compares them
+using LPWSTR = WCHAR*;
+using LPCWSTR = const WCHAR*;
 
 struct HKEY__;
 using HKEY = HKEY__*;
@@ -31,6 +40,26 @@ struct FILETIME {
     DWORD dwHighDateTime;
 };
 using PFILETIME = FILETIME*;
+using HMODULE = HINSTANCE;
+using FARPROC = std::intptr_t (*)();
+#define WINAPI  // the host has one calling convention
+
+constexpr BOOL FALSE = 0;
+constexpr BOOL TRUE = 1;
+
+struct SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+};
+struct TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+};
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+constexpr DWORD TOKEN_QUERY = 0x0008;
+constexpr DWORD SECURITY_MAX_SID_SIZE = 68;
+
+constexpr DWORD LOAD_WITH_ALTERED_SEARCH_PATH = 0x00000008;
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
 
 // The predefined roots carry the same (sign-extended) values as on Windows.
 inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<std::intptr_t>(LONG(0x80000002)));
@@ -40,12 +69,22 @@ constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
+constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
+constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr LONG ERROR_MOD_NOT_FOUND = 126;
+constexpr LONG ERROR_PROC_NOT_FOUND = 127;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 constexpr LONG ERROR_KEY_DELETED = 1018;
+constexpr LONG ERROR_NO_TOKEN = 1008;
+constexpr LONG ERROR_INVALID_SID = 1337;
 
 constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WRITE = 0x20006;
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
 constexpr DWORD MAX_PATH = 260;
 
 constexpr DWORD REG_NONE = 0;
@@ -89,3 +128,31 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // Debugger trace (kernel32): records each call's text as one string.
 void OutputDebugStringA(LPCSTR text);
+
+// The process's token (advapi32, kernel32). The token's user is the machine's
+// UserSid; each call can be made to fail with a chosen last error. Token
+// handles and the strings ConvertSidToStringSidA allocates are counted, so a
+// leak shows.
+DWORD GetLastError();
+HANDLE GetCurrentProcess();  // the pseudo-handle, (HANDLE)-1, as on Windows
+BOOL OpenProcessToken(HANDLE process, DWORD desiredAccess, PHANDLE token);
+// TokenUser only: a TOKEN_USER whose Sid points to the binary SID written
+// right after it in the same buffer. ERROR_INSUFFICIENT_BUFFER (and the size
+// needed) when the buffer is too small.
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                         DWORD length, LPDWORD returnLength);
+// "S-1-5-21-...": a LocalAlloc'd string the caller frees with LocalFree.
+BOOL ConvertSidToStringSidA(PSID sid, LPSTR* text);
+HLOCAL LocalFree(HLOCAL memory);  // null on success, the block on failure
+BOOL CloseHandle(HANDLE handle);
+
+// DLL loading (kernel32). The stand-in loads nothing: it records the calls.
+// GetProcAddress(kernel32, "SetDefaultDllDirectories") is null when the
+// machine is an older Windows without it (HasSetDefaultDllDirectories).
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL SetDllDirectoryW(LPCWSTR pathName);
+// Copies the machine's SystemDirectory; returns its length, or the size needed
+// (NUL included) when the buffer is too small.
+UINT GetSystemDirectoryW(LPWSTR buffer, UINT size);
+HMODULE LoadLibraryExW(LPCWSTR fileName, HANDLE file, DWORD flags);

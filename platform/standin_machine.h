@@ -1,5 +1,5 @@
 // An in-memory Windows machine for host builds: a registry, a set of files,
-// and a record of every trace, shell and message-box call made against it.
+// the process's user, and a record of every Win32 call made against it.
 //
 // Exactly one StandInMachine may exist at a time; while it exists the Win32
 // stand-in functions (standin_api.h) act on it. Each test makes a fresh one,
@@ -9,6 +9,7 @@
 #include "platform/standin_api.h"
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -54,6 +55,32 @@ struct InjectedFailure {
 //   characters (it converts the path through a MAX_PATH-sized buffer).
 enum class Flavour { Windows, Wine };
 
+// The logged-on user of every Wine prefix, and so the stand-in's default user.
+inline constexpr char WineUserSid[] = "S-1-5-21-0-0-0-1000";
+
+// One Win32 call made against the machine, in the order made.
+struct PlatformCall {
+    std::string Function;  // "RegOpenKeyExA", "OutputDebugStringA", "LoadLibraryExW", ...
+    // What it acted on: for registry calls the key, as "HKLM\path" or
+    // "HKU\path" (the root alone for a root); the text for OutputDebugStringA;
+    // the file for ShellExecuteA and LoadLibraryExW; the directory for
+    // SetDllDirectoryW; the procedure for GetProcAddress; the caption for
+    // MessageBoxA.
+    std::string Target;
+    DWORD Options = 0;             // RegOpenKeyExA's options
+    DWORD Flags = 0;               // RegOpenKeyExA's access mask; the DLL calls' flags
+    std::optional<DWORD> Index;    // enumerations
+    DWORD NameLength = 0;          // enumerations: the name buffer's length as passed
+    DWORD DataLength = 0;          // RegEnumValueA: the data buffer's length as passed
+    bool BuffersCleared = false;   // enumerations: every byte of the buffers passed was 0
+    LONG Result = 0;               // registry calls: the result returned
+};
+
+// Last errors the token calls fail with; none lets the call succeed.
+struct TokenFailures {
+    std::optional<DWORD> OpenProcessToken, GetTokenInformation, ConvertSidToStringSidA;
+};
+
 struct ShellExecuteCall {
     bool HasOwner = false;
     std::optional<std::string> Verb, File, Parameters, Directory;  // none for a null pointer
@@ -95,13 +122,25 @@ public:
 
     Flavour Behaviour = Flavour::Windows;
 
+    // The process: its token's user, what fails, and what its Windows has.
+    std::string UserSid = WineUserSid;  // S-1-<authority>-<sub>...; at most 15 subauthorities
+    TokenFailures TokenFails;
+    bool HasSetDefaultDllDirectories = true;  // false: Vista, XP, or 7 without KB2533623
+    std::string SystemDirectory = "C:\\windows\\system32";
+
     // --- What the program did ------------------------------------------------
+    std::vector<PlatformCall> Calls;  // every call, in order
+    std::vector<std::string> CallNames() const;  // Calls' function names
+    // Calls of one function, in order.
+    std::vector<PlatformCall> CallsOf(const std::string& function) const;
     std::vector<std::string> DebugOutput;  // one string per OutputDebugStringA call
     std::vector<ShellExecuteCall> ShellCalls;
     std::vector<MessageBoxCall> MessageBoxes;
     std::size_t CallCount(RegistryCall call) const;
     std::size_t RegistryCallCount() const;  // all five functions together
-    std::size_t OpenHandleCount() const;    // opened and not yet closed
+    std::size_t OpenHandleCount() const;    // keys opened and not yet closed
+    std::size_t OpenTokenCount() const;     // tokens opened and not yet closed
+    std::size_t LocalAllocCount() const;    // strings handed out and not yet freed
 
     // The debug output read as trace lines: text up to each "\n". Text after
     // the last "\n" (a line never ended) becomes a last line of its own.
@@ -114,9 +153,17 @@ public:
                                        std::optional<DWORD> index) const;
     HKEY OpenHandle(HKEY root, const std::string& path);
     bool HandleTarget(HKEY handle, HKEY& root, std::string& path) const;
-    bool CloseHandle(HKEY handle);
+    bool CloseKeyHandle(HKEY handle);
     void Count(RegistryCall call);
     bool HasFile(const std::string& path) const;
+    PlatformCall& Record(const std::string& function, const std::string& target = std::string());
+    // Tokens and LocalAlloc'd blocks.
+    HANDLE OpenToken();
+    bool CloseToken(HANDLE token);
+    bool IsToken(HANDLE token) const;
+    char* LocalAllocString(const std::string& text);
+    bool LocalFreeBlock(void* block);
+    DWORD LastError = 0;
 
 private:
     struct Handle {
@@ -128,6 +175,8 @@ private:
     std::vector<InjectedFailure> failures_;
     std::vector<std::string> files_;
     std::vector<Handle> handles_;  // a handle is 1 + its index here
+    std::vector<bool> tokens_;     // open or closed; a token is 0x1000 + 4 * its index
+    std::vector<std::unique_ptr<char[]>> localBlocks_;  // null once freed
     std::size_t callCounts_[5] = {};
     mutable std::unordered_map<const RegistryKey*, std::unordered_map<std::string, std::size_t>> childIndex_;
 
@@ -138,6 +187,9 @@ private:
 // True while one of the stand-in Win32 functions runs: lets a measurement tell
 // the launcher's own work (its heap allocations) from the stand-in's.
 bool InsideStandIn();
+
+// The path of a registry call's key, as PlatformCall::Target gives it.
+std::string KeyTarget(HKEY root, const std::string& path);
 
 // Registry path helpers shared by the stand-in and its scenario loader.
 bool SameKeyName(const std::string& a, const std::string& b);  // ASCII case-insensitive

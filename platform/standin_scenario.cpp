@@ -131,7 +131,7 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
     // behaves as Wine, so that both runs of a scenario agree.
     machine.Behaviour = Flavour::Wine;
     machine.AddKey(HKEY_USERS, ".Default");
-    machine.AddKey(HKEY_USERS, ScenarioUserSid);
+    machine.AddKey(HKEY_USERS, machine.UserSid);
     std::vector<std::pair<int, std::string>> lines;
     if (!ExpandLines(text, lines, error)) return false;
     HKEY keyRoot = nullptr;
@@ -152,7 +152,7 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
             keyPath = Utf8ToGbk(slash == std::string::npos ? std::string() : rest.substr(slash + 1));
             keyVisible = root != "HKLM64";
             keyRoot = (root == "HKU" || root == "HKCU") ? HKEY_USERS : HKEY_LOCAL_MACHINE;
-            if (root == "HKCU") keyPath = std::string(ScenarioUserSid) + "\\" + keyPath;
+            if (root == "HKCU") keyPath = std::string(machine.UserSid) + "\\" + keyPath;
             std::vector<std::string> names;
             if ((root != "HKLM" && root != "HKLM64" && root != "HKU" && root != "HKCU") || keyPath.empty() ||
                 !SplitKeyPath(keyPath, names))

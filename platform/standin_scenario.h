@@ -35,8 +35,6 @@
 
 namespace standin {
 
-// The hive of the logged-on user on every scenario machine (Wine's own).
-inline constexpr char ScenarioUserSid[] = "S-1-5-21-0-0-0-1000";
 
 struct ScenarioExpectation {
     std::vector<std::string> TraceLines;     // GBK, exactly as traced
