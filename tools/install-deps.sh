@@ -4,7 +4,8 @@
 #
 #   tools/install-deps.sh host      compiler, CMake, GoogleTest
 #   tools/install-deps.sh all       also clang with libFuzzer, Google Benchmark,
-#                                   the Windows cross toolchain, Wine, a virtual
+#                                   the Windows cross toolchains (32-bit, and
+#                                   64-bit for the Wine test build), Wine, a virtual
 #                                   display, a CJK font, pefile and valgrind
 set -euo pipefail
 
@@ -17,6 +18,7 @@ case "$set_name" in
   all)
     packages+=("${fuzzing[@]}"
                g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile
+               g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
                wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei valgrind)
     i386=yes ;;
   *) echo "usage: $0 [host|all]" >&2; exit 2 ;;

@@ -33,10 +33,41 @@ COLLECT_TIMEOUT = 40        # seconds the launcher may run, message box included
 WINDOW_WAIT = 25            # seconds to wait for an expected message box
 BROWSER_WAIT = 10           # seconds to wait for a started browser's record
 STARTED_LOG = r'C:\kestlo-e2e\started.log'
+LAUNCHER = r'C:\kestlo-e2e-tools\Kestlo desktop.exe'
+# --plant-dlls: where the launcher is copied, as if downloaded, beside DLLs
+# named like system DLLs that Windows does not protect as KnownDLLs, and that
+# the shell call and the message box load on demand. Not planted: what Wine
+# loads from the program's folder before main runs, which no program can
+# prevent: shcore.dll, and version.dll, which Wine's user32 imports (Windows'
+# does not, and on current Windows shcore is a KnownDLL).
+DOWNLOADS = r'C:\users\Public\Downloads'
+PLANTED = ('uxtheme', 'dwmapi', 'cryptbase', 'propsys', 'userenv', 'oleacc', 'apphelp', 'setupapi', 'ntmarta')
+PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
+
+
+SKIPPED = 77  # exit code that ctest reports as a skipped test (SKIP_RETURN_CODE)
 
 
 class ScenarioError(Exception):
     pass
+
+
+def program_bits(path):
+    """32 or 64: the machine type in the PE header of a Windows program."""
+    with open(path, 'rb') as f:
+        header = f.read(4096)
+    offset = int.from_bytes(header[0x3c:0x40], 'little')
+    return 64 if int.from_bytes(header[offset + 4:offset + 6], 'little') == 0x8664 else 32
+
+
+def wine32_runs():
+    """Whether this machine can run Wine's 32-bit loader (tools/wine32-runs.sh)."""
+    return subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), 'wine32-runs.sh')]).returncode == 0
+
+
+# The Wine loader: the usual wrapper, or Wine's 64-bit loader itself where the
+# wrapper would pick a 32-bit one that cannot start (main() decides).
+WINE = ['wine']
 
 
 def expand_lines(path):
@@ -105,18 +136,21 @@ def parse_scenario(path):
     return scenario
 
 
-def reg_path(root, path, arch):
+def reg_path(root, path, arch, bits=32):
     """(registry view, the key's full name), or None where it does not exist (HKLM64 on win32).
 
-    The view is what `reg import /reg:NN` writes through: HKLM is what a 32-bit
-    program sees, HKLM64 the 64-bit view of a 64-bit prefix."""
+    The view is what `reg import /reg:NN` writes through: HKLM is what the
+    32-bit launcher sees, HKLM64 the 64-bit view of a 64-bit prefix. For the
+    64-bit test build (bits 64) the two swap, so that every scenario keeps its
+    outcome: HKLM is always the program's own view, HKLM64 the other one."""
+    own, other = ('64', '32') if bits == 64 else ('32', '64')
     if root == 'HKLM64':
-        return None if arch == 'win32' else ('64', f'HKEY_LOCAL_MACHINE\\{path}')
+        return None if arch == 'win32' else (other, f'HKEY_LOCAL_MACHINE\\{path}')
     if root == 'HKCU':
-        return '32', f'HKEY_USERS\\{USER_SID}\\{path}'
+        return own, f'HKEY_USERS\\{USER_SID}\\{path}'
     if root == 'HKU':
-        return '32', f'HKEY_USERS\\{path}'
-    return '32', f'HKEY_LOCAL_MACHINE\\{path}'
+        return own, f'HKEY_USERS\\{path}'
+    return own, f'HKEY_LOCAL_MACHINE\\{path}'
 
 
 def reg_string(text):
@@ -146,18 +180,26 @@ def write_reg(path, sections):
 class Prefix:
     """One Wine prefix, its wineserver kept running with the GBK locale."""
 
-    def __init__(self, folder, arch, build):
-        self.folder, self.arch, self.build = folder, arch, build
+    def __init__(self, folder, arch, build, plant_dlls=False):
+        self.folder, self.arch, self.build, self.plant_dlls = folder, arch, build, plant_dlls
+        overrides = 'mscoree,mshtml='
+        if plant_dlls:
+            # Native first, searched for as Windows searches a DLL that is not a KnownDLL.
+            overrides += ';' + ','.join(PLANTED) + '=n,b'
         self.env = dict(os.environ, WINEPREFIX=folder, WINEARCH=arch, WINEDEBUG='-all',
-                        LC_ALL='zh_CN.UTF-8', WINEDLLOVERRIDES='mscoree,mshtml=')
+                        LC_ALL='zh_CN.UTF-8', WINEDLLOVERRIDES=overrides)
+        if WINE != ['wine']:
+            self.env['WINELOADER'] = WINE[0]
+        self.bits = program_bits(os.path.join(build, 'Kestlo desktop.exe'))
         self.drive_c = os.path.join(folder, 'drive_c')
+        self.launcher = os.path.join(DOWNLOADS, 'Kestlo desktop.exe') if plant_dlls else LAUNCHER
 
     def create(self):
         if os.path.exists(self.folder):
             subprocess.run(['wineserver', '-k'], env=self.env, capture_output=True)
             shutil.rmtree(self.folder)
         os.makedirs(self.folder)
-        return subprocess.Popen(['wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
+        return subprocess.Popen([*WINE, 'wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def ready(self):
@@ -168,6 +210,21 @@ class Prefix:
         os.makedirs(tools, exist_ok=True)
         for name in ('Kestlo desktop.exe', 'trace_collector.exe'):
             shutil.copy(os.path.join(self.build, name), tools)
+        if self.plant_dlls:
+            downloads = self.unix(DOWNLOADS)
+            os.makedirs(downloads, exist_ok=True)
+            shutil.copy(os.path.join(self.build, 'Kestlo desktop.exe'), downloads)
+            for name in PLANTED:
+                shutil.copy(os.path.join(self.build, 'planted.dll'), os.path.join(downloads, name + '.dll'))
+            os.makedirs(self.unix(PLANTED_MARKERS), exist_ok=True)
+
+    def planted_loads(self):
+        """The planted DLLs that some program loaded since the last call; clears the record."""
+        folder = self.unix(PLANTED_MARKERS)
+        loaded = sorted(os.listdir(folder))
+        for name in loaded:
+            os.remove(os.path.join(folder, name))
+        return [name[:-len('.loaded')] for name in loaded]
 
     def close(self):
         subprocess.run(['wineserver', '-k'], env=self.env, capture_output=True)
@@ -184,7 +241,7 @@ class Prefix:
         session starts services that inherit its handles and outlive it, and a
         pipe would then never reach its end."""
         with tempfile.TemporaryFile() as out:
-            code = subprocess.run(['wine', *args], env=self.env, stdout=out, stderr=subprocess.DEVNULL,
+            code = subprocess.run([*WINE, *args], env=self.env, stdout=out, stderr=subprocess.DEVNULL,
                                   stdin=subprocess.DEVNULL, timeout=timeout).returncode
             out.seek(0)
             return code, out.read()
@@ -228,7 +285,7 @@ def run_scenario(prefix, path, out_dir, login_url):
     # Fill the registry, each view through its own import.
     sections = {'32': [], '64': []}
     for key in scenario['keys']:
-        where = reg_path(key['root'], key['path'], prefix.arch)
+        where = reg_path(key['root'], key['path'], prefix.arch, prefix.bits)
         if where is not None:
             view, full = where
             sections[view].append(f'[{full}]\r\n' + ''.join(reg_value(*v) + '\r\n' for v in key['values']))
@@ -250,8 +307,8 @@ def run_scenario(prefix, path, out_dir, login_url):
     try:
         trace_file = os.path.join(work, name + '.trace')
         collector = subprocess.Popen(
-            ['wine', r'C:\kestlo-e2e-tools\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
-             str(COLLECT_TIMEOUT), r'C:\kestlo-e2e-tools\Kestlo desktop.exe'],
+            [*WINE, r'C:\kestlo-e2e-tools\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
+             str(COLLECT_TIMEOUT), prefix.launcher],
             env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + COLLECT_TIMEOUT + 15
         window_deadline = time.time() + (WINDOW_WAIT if scenario['message'] else COLLECT_TIMEOUT)
@@ -300,7 +357,10 @@ def run_scenario(prefix, path, out_dir, login_url):
     finally:
         clean_up(prefix, scenario, work, name)
 
-    return check(scenario, observed, login_url), observed
+    problems = check(scenario, observed, login_url)
+    if prefix.plant_dlls:
+        problems += [f'planted {name} was loaded from the launcher\'s folder' for name in prefix.planted_loads()]
+    return problems, observed
 
 
 def clean_up(prefix, scenario, work, name):
@@ -310,7 +370,7 @@ def clean_up(prefix, scenario, work, name):
     prefix stays as Wine made it."""
     removed = {'32': set(), '64': set()}
     for key in scenario['keys']:
-        where = reg_path(key['root'], key['path'], prefix.arch)
+        where = reg_path(key['root'], key['path'], prefix.arch, prefix.bits)
         if where is None:
             continue
         view, full = where
@@ -322,14 +382,17 @@ def clean_up(prefix, scenario, work, name):
             removed[view].add('\\'.join(names[:upper.index('UNINSTALL') + 2]))
         else:
             removed[view].add(full)
-    if removed['32']:
+    # Wine's reg import deletes through reg.exe's own view whatever /reg:NN
+    # says: 32-bit under the usual loader, 64-bit under wine64. That view's keys
+    # go in one import; the other view's one by one.
+    bulk = '64' if WINE != ['wine'] else '32'
+    if removed[bulk]:
         empty = os.path.join(work, f'{name}.clean.reg')
-        write_reg(empty, [f'[-{key}]' for key in sorted(removed['32'])])
-        prefix.import_reg(empty, '32')
-    # Wine's reg import deletes through the 32-bit view whatever /reg:64 says:
-    # the 64-bit view's keys go one by one.
-    for key in sorted(removed['64']):
-        code, _ = prefix.wine('reg', 'delete', key, '/reg:64', '/f')
+        write_reg(empty, [f'[-{key}]' for key in sorted(removed[bulk])])
+        prefix.import_reg(empty, bulk)
+    other = '32' if bulk == '64' else '64'
+    for key in sorted(removed[other]):
+        code, _ = prefix.wine('reg', 'delete', key, f'/reg:{other}', '/f')
         if code != 0:
             raise ScenarioError(f'reg delete failed on {key}')
     for file in scenario['files']:
@@ -406,6 +469,8 @@ def main():
     parser.add_argument('--arch', default='win32,win64')
     parser.add_argument('--login-url', required=True)
     parser.add_argument('--show', action='store_true')
+    parser.add_argument('--plant-dlls', action='store_true',
+                        help='run a copy of the launcher from a folder holding DLLs named like system ones')
     parser.add_argument('scenarios', nargs='+')
     args = parser.parse_args()
 
@@ -414,13 +479,24 @@ def main():
     for tool in ('wine', 'wineserver', 'xdotool', 'import'):
         if shutil.which(tool) is None:
             sys.exit(f'{tool} is missing: run tools/install-deps.sh all')
-    for name in ('Kestlo desktop.exe', 'trace_collector.exe', 'fake_browser.exe'):
+    for name in ('Kestlo desktop.exe', 'trace_collector.exe', 'fake_browser.exe') + (
+            ('planted.dll',) if args.plant_dlls else ()):
         if not os.path.exists(os.path.join(args.build, name)):
             sys.exit(f'{name} is not in {args.build}: build the windows preset first')
 
     build, out = os.path.abspath(args.build), os.path.abspath(args.out)
+    arches = args.arch.split(',')
+    if program_bits(os.path.join(build, 'Kestlo desktop.exe')) == 64:
+        arches = ['win64']  # the 64-bit test build runs in a 64-bit prefix only
+    elif not wine32_runs():
+        print('SKIPPED: this machine cannot run 32-bit programs (Wine\'s 32-bit loader fails to start), so '
+              'the 32-bit "Kestlo desktop.exe" cannot run here under Wine. tools/test.sh then runs the same '
+              'scenarios on the 64-bit test build of the same sources (preset windows-x64).')
+        sys.exit(SKIPPED)
+    if not wine32_runs():
+        WINE[:] = ['/usr/lib/wine/wine64']
     os.makedirs(out, exist_ok=True)
-    prefixes = [Prefix(os.path.join(out, 'prefix-' + arch), arch, build) for arch in args.arch.split(',')]
+    prefixes = [Prefix(os.path.join(out, 'prefix-' + arch), arch, build, args.plant_dlls) for arch in arches]
     started = time.time()
     booting = [prefix.create() for prefix in prefixes]  # in parallel: 10-20 s each
     for boot in booting:
