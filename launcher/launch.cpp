@@ -1,6 +1,7 @@
 #include "launcher/launch.h"
 
 #include "discovery/catalogue.h"
+#include "discovery/recognition.h"
 #include "discovery/uninstall_scan.h"
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
@@ -8,6 +9,25 @@
 #include "platform/win32.h"
 
 #include <string>
+#include <string_view>
+
+namespace {
+
+// A preferred browser that the recognition table never names could never be
+// started: a typo in either table would silently drop a browser.
+constexpr bool EveryPreferenceIsRecognisable() {
+    for (const LaunchPreference& preference : LaunchPreferenceTable) {
+        bool named = false;
+        for (const RecognitionRow& row : BrowserRecognitionTable)
+            named = named || row.CanonicalName == preference.CanonicalName;
+        if (!named) return false;
+    }
+    return true;
+}
+static_assert(EveryPreferenceIsRecognisable(), "each LaunchPreferenceTable name must be a canonical name "
+                                               "that BrowserRecognitionTable gives");
+
+}  // namespace
 
 int RunLauncher() {
     // Before anything can load a DLL: the shell call and the message box load

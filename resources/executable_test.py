@@ -3,11 +3,16 @@
 
     executable_test.py EXE COMPANY_NAME COPYRIGHT LOGIN_URL
 
+Environment: KESTLO_SIZE_BUDGET, the most bytes the file may have (without an
+Authenticode signature; default 86016); KESTLO_LINK_MAP, the linker's map of
+the file, when there is one, to check which library members went in.
+
 Run by ctest in the windows preset. Needs Debian's python3-pefile, which
 installs for /usr/bin/python3.
 """
 import hashlib
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -22,6 +27,9 @@ except ImportError:
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXE, COMPANY, COPYRIGHT, LOGIN_URL = sys.argv[1:5]
 del sys.argv[1:5]
+
+SIZE_BUDGET = int(os.environ.get('KESTLO_SIZE_BUDGET', '86016'))
+LINK_MAP = os.environ.get('KESTLO_LINK_MAP')
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 CHINESE_PRC, ENGLISH_US = 0x0804, 0x0409
@@ -62,13 +70,38 @@ class ExecutableTest(unittest.TestCase):
         self.assertEqual(dlls, ['ADVAPI32.DLL', 'KERNEL32.DLL', 'MSVCRT.DLL', 'SHELL32.DLL', 'USER32.DLL'])
         imported = {imp.name.decode() for entry in self.pe.DIRECTORY_ENTRY_IMPORT for imp in entry.imports if imp.name}
         for function in ('RegOpenKeyExA', 'RegQueryInfoKeyA', 'RegEnumKeyExA', 'RegEnumValueA', 'RegCloseKey',
-                         'ShellExecuteA', 'MessageBoxA', 'OutputDebugStringA'):
+                         'ShellExecuteA', 'MessageBoxA', 'OutputDebugStringA',
+                         'OpenProcessToken', 'GetTokenInformation', 'ConvertSidToStringSidA', 'LocalFree',
+                         'GetProcAddress', 'SetDllDirectoryW', 'GetSystemDirectoryW', 'LoadLibraryExW'):
             self.assertIn(function, imported)
+        # Looked up at run time: Windows 7 without KB2533623, Vista and XP lack
+        # it, and a static import would stop the launcher from starting there.
+        self.assertNotIn('SetDefaultDllDirectories', imported)
 
-    def test_stripped_and_small(self):
+    def unsigned_size(self):
+        """The file's size without an Authenticode signature, which sits at its end."""
+        security = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[4]
+        return security.VirtualAddress if security.Size else len(self.raw)
+
+    def test_stripped_and_within_the_size_budget(self):
         self.assertEqual(self.pe.FILE_HEADER.PointerToSymbolTable, 0, 'stripped')
         self.assertFalse(any(s.Name.rstrip(b'\0').startswith(b'.debug') for s in self.pe.sections))
-        self.assertLessEqual(len(self.raw), 160 * 1024)
+        self.assertLessEqual(self.unsigned_size(), SIZE_BUDGET,
+                             f'the file grew past KESTLO_SIZE_BUDGET ({SIZE_BUDGET} bytes)')
+
+    def test_no_exception_runtime(self):
+        # libstdc++'s verbose terminate handler, its demangler, and the
+        # unwinder's exception classes: none has a caller in the launcher.
+        for text in (b'terminate called', b'(anonymous namespace)', b'decltype (', b'__forced_unwind',
+                     b'St9exception'):
+            self.assertFalse(text in self.raw, f'{text!r} is in the file')
+        if not LINK_MAP:
+            return
+        with open(LINK_MAP, errors='replace') as f:
+            members = set(re.findall(r'lib(?:stdc\+\+|supc\+\+|gcc|gcc_eh)\.a\(([^)]+)\)', f.read()))
+        for member in members:
+            self.assertNotRegex(member, r'unwind|demangle|vterminate|eh_|functexcept|cxa',
+                                'linked from the C++ runtime: ' + member)
 
     def test_no_build_paths(self):
         self.assertNotIn(os.path.dirname(HERE).encode(), self.raw)

@@ -37,6 +37,11 @@ cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 ctest --preset windows
 
+step "windows-clang: the same exe built with clang and lld; checks of the built file; Wine, 32-bit prefix"
+cmake --preset windows-clang
+cmake --build --preset windows-clang -j"$(nproc)"
+ctest --preset windows-clang
+
 if ! tools/wine32-runs.sh; then
   step "windows-x64: this machine cannot run 32-bit programs, so the Wine runs above were skipped;"
   echo "the same sources, built for 64-bit Windows, run every scenario under Wine instead"
