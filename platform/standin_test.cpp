@@ -41,7 +41,7 @@ TEST(StandInRegistry, EnumeratesSubkeysInGivenOrderAndRejectsNamesThatDoNotFit) 
                                nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(count, 3u);
-    char name[255];
+    char name[255] = {};
     DWORD length = sizeof name;
     std::memset(name, '#', sizeof name);
     EXPECT_EQ(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
@@ -66,6 +66,7 @@ TEST(StandInRegistry, EnumeratesValuesWithTheirTypeAndOverflowCodes) {
     machine.AddString(HKEY_LOCAL_MACHINE, "K", "LongerName", "v");
     HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
     char name[8], data[16];
+    std::memset(data, '#', sizeof data);  // known bytes, so an unexpected write shows
     DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
     EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
               ERROR_SUCCESS);
@@ -101,6 +102,7 @@ TEST(StandInRegistry, WineFlavourRejectsLongPathsAndLeavesTheNameOnDataOverflow)
     machine.AddValue(HKEY_LOCAL_MACHINE, "K", "Big", REG_BINARY, std::string(20, 'x'));
     HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
     char name[8] = "before", data[16];
+    std::memset(data, '#', sizeof data);
     DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
     EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
               ERROR_MORE_DATA);
@@ -133,7 +135,7 @@ TEST(StandInRegistry, DeletedKeyFailsThroughAnOpenHandle) {
     machine.AddString(HKEY_LOCAL_MACHINE, "K\\Entry", "DisplayName", "x");
     HKEY key = Open(HKEY_LOCAL_MACHINE, "K\\Entry");
     EXPECT_TRUE(machine.RemoveKey(HKEY_LOCAL_MACHINE, "K\\Entry"));
-    char name[260], data[16];
+    char name[260] = {}, data[16] = {};
     DWORD nameLength = sizeof name, dataLength = sizeof data;
     EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &dataLength),
               ERROR_KEY_DELETED);
