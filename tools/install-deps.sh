@@ -3,6 +3,8 @@
 # missing. Safe to run again: it does nothing when everything is there.
 #
 #   tools/install-deps.sh host      compiler, CMake, GoogleTest
+#   tools/install-deps.sh release   the 32-bit cross toolchain, pefile, osslsigncode
+#                                   and openssl: what tools/release.sh needs
 #   tools/install-deps.sh all       also clang with libFuzzer, Google Benchmark,
 #                                   the Windows cross toolchains (32-bit, and
 #                                   64-bit for the Wine test build), Wine, a virtual
@@ -15,13 +17,16 @@ fuzzing=(clang libclang-rt-14-dev libbenchmark-dev)
 i386=no
 case "$set_name" in
   host) ;;
+  release)
+    packages+=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile osslsigncode openssl) ;;
   all)
     packages+=("${fuzzing[@]}"
                g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile
                g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
-               wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei valgrind)
+               wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei valgrind
+               osslsigncode openssl lld)
     i386=yes ;;
-  *) echo "usage: $0 [host|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [host|release|all]" >&2; exit 2 ;;
 esac
 
 missing=()
