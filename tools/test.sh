@@ -56,3 +56,6 @@ cmake --preset windows -B build/windows-again >/dev/null
 cmake --build build/windows-again -j"$(nproc)" >/dev/null
 cmp "build/windows/Kestlo desktop.exe" "build/windows-again/Kestlo desktop.exe"
 echo "reproducible: $(sha256sum "build/windows/Kestlo desktop.exe")"
+
+step "release: tools/release.sh signed with a throwaway CA, unsigned, and refusing bad certificates"
+/usr/bin/python3 tools/release_test.py build/windows

@@ -1,0 +1,258 @@
+#!/usr/bin/python3
+"""Tests of tools/release.sh, with a throwaway CA and certificates made by
+openssl for this run only (none is ever committed).
+
+    tools/release_test.py BUILD_WINDOWS
+
+BUILD_WINDOWS is the windows preset's build folder (build/windows), already
+built: its exe is the reference for the unsigned bytes, and its Wine helpers
+run the signed exe (where Wine cannot run 32-bit programs, the windows-x64
+build beside it, signed the same way, runs instead). Needs openssl, osslsigncode and, for the Wine part, what
+tools/wine_scenarios.py needs.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+RELEASE = os.path.join(ROOT, 'tools', 'release.sh')
+EXE = 'Kestlo desktop.exe'
+BUILD_WINDOWS = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.path.join(ROOT, 'build', 'windows')
+RELEASE_BUILD = os.path.join(ROOT, 'build', 'release-test')
+PASSWORD = 'correct horse battery\n'
+TIMESTAMP_URL = 'http://timestamp.invalid/rfc3161'
+
+CA_CONFIG = """[ ca ]
+default_ca = test
+[ test ]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = anything
+unique_subject = no
+[ anything ]
+commonName = supplied
+"""
+
+
+def run(*command, cwd=None, env=None, check=True):
+    result = subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True)
+    if check and result.returncode != 0:
+        raise AssertionError(f'{command} failed ({result.returncode}):\n{result.stdout}\n{result.stderr}')
+    return result
+
+
+def sha256(path):
+    return run('sha256sum', path).stdout.split()[0]
+
+
+class Certificates:
+    """A CA and leaf certificates issued by it, each in a PKCS#12 file."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        os.makedirs(folder)
+        with open(os.path.join(folder, 'ca.cnf'), 'w') as f:
+            f.write(CA_CONFIG)
+        open(os.path.join(folder, 'index.txt'), 'w').close()
+        with open(os.path.join(folder, 'serial'), 'w') as f:
+            f.write('1000\n')
+        self.password_file = self.write('password', PASSWORD)
+        self.ca = os.path.join(folder, 'ca.pem')
+        run('openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'ca.key', '-out', 'ca.pem',
+            '-days', '30', '-subj', '/CN=Kestlo Test CA',
+            '-addext', 'basicConstraints=critical,CA:TRUE', '-addext', 'keyUsage=critical,keyCertSign,cRLSign',
+            cwd=folder)
+
+    def write(self, name, text):
+        path = os.path.join(self.folder, name)
+        with open(path, 'w') as f:
+            f.write(text)
+        return path
+
+    def issue(self, name, usage, start='20250101000000Z', end='20351231000000Z'):
+        """A PKCS#12 file for a new leaf certificate with that extended key usage."""
+        extensions = self.write(f'{name}.ext', f'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n'
+                                               f'extendedKeyUsage={usage}\n')
+        run('openssl', 'req', '-newkey', 'rsa:2048', '-nodes', '-keyout', f'{name}.key', '-out', f'{name}.csr',
+            '-subj', f'/CN=Kestlo Test Signer {name}', cwd=self.folder)
+        run('openssl', 'ca', '-batch', '-config', 'ca.cnf', '-cert', 'ca.pem', '-keyfile', 'ca.key',
+            '-in', f'{name}.csr', '-out', f'{name}.pem', '-notext', '-startdate', start, '-enddate', end,
+            '-extfile', extensions, cwd=self.folder)
+        run('openssl', 'pkcs12', '-export', '-in', f'{name}.pem', '-inkey', f'{name}.key', '-certfile', 'ca.pem',
+            '-out', f'{name}.p12', '-passout', f'file:{self.password_file}', cwd=self.folder)
+        return os.path.join(self.folder, f'{name}.p12')
+
+
+class ReleaseTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix='kestlo-release-')
+        cls.certificates = Certificates(os.path.join(cls.scratch, 'pki'))
+        cls.signing = cls.certificates.issue('good', 'codeSigning')
+        # osslsigncode seen through a wrapper that records its arguments, and
+        # drops the time-stamp server (there is no network here) before
+        # handing on to the real one.
+        wrapper_folder = os.path.join(cls.scratch, 'bin')
+        os.makedirs(wrapper_folder)
+        cls.osslsigncode_log = os.path.join(cls.scratch, 'osslsigncode.log')
+        wrapper = os.path.join(wrapper_folder, 'osslsigncode')
+        with open(wrapper, 'w') as f:
+            f.write(f'''#!/bin/bash
+printf '%s\\n' "$*" >> '{cls.osslsigncode_log}'
+args=()
+while [ $# -gt 0 ]; do
+  if [ "$1" = -ts ]; then shift 2; continue; fi
+  args+=("$1"); shift
+done
+exec /usr/bin/osslsigncode "${{args[@]}}"
+''')
+        os.chmod(wrapper, 0o755)
+        cls.path_with_wrapper = wrapper_folder + os.pathsep + os.environ['PATH']
+        # One signed release, with a time-stamp server, for the tests that look at it.
+        cls.signed, cls.signed_dist = cls.release(cls.signing_env(), {'KESTLO_SIGN_TIMESTAMP_URL': TIMESTAMP_URL})
+        cls.signed_exe = os.path.join(cls.signed_dist, EXE)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    @classmethod
+    def release(cls, signing=None, extra_env=None):
+        """Runs tools/release.sh into a fresh dist folder; returns (result, dist)."""
+        dist = tempfile.mkdtemp(dir=cls.scratch, prefix='dist-')
+        with open(os.path.join(dist, 'left-from-before.txt'), 'w') as f:
+            f.write('an earlier release\n')
+        env = {k: v for k, v in os.environ.items() if not k.startswith('KESTLO_SIGN_')}
+        env['PATH'] = cls.path_with_wrapper
+        env.update(signing or {})
+        env.update(extra_env or {})
+        result = run(RELEASE, '--allow-dirty', '--dist', dist, '--build', RELEASE_BUILD, env=env, check=False)
+        return result, dist
+
+    @classmethod
+    def signing_env(cls, pkcs12=None, password_file=None):
+        return {'KESTLO_SIGN_PKCS12': pkcs12 or cls.signing,
+                'KESTLO_SIGN_PASSWORD_FILE': password_file or cls.certificates.password_file}
+
+    def test_signs_with_sha256_and_the_time_stamp_server(self):
+        self.assertEqual(self.signed.returncode, 0, self.signed.stdout + self.signed.stderr)
+        self.assertEqual(sorted(os.listdir(self.signed_dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS'])
+        with open(self.osslsigncode_log) as f:
+            signing_call = f.readline()
+        self.assertIn(f'-ts {TIMESTAMP_URL}', signing_call)
+        self.assertIn('-h sha256', signing_call)
+        self.assertIn(f'-readpass {self.certificates.password_file}', signing_call)
+        self.assertNotIn(PASSWORD.strip(), signing_call, 'the password never reaches a command line')
+
+    def test_signature_verifies_and_checksums_hold(self):
+        verified = run('osslsigncode', 'verify', '-CAfile', self.certificates.ca, '-in', self.signed_exe, check=False)
+        self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+        self.assertIn('Signature verification: ok', verified.stdout)
+        self.assertEqual(run('sha256sum', '-c', 'SHA256SUMS', cwd=self.signed_dist).stdout.strip(), f'{EXE}: OK')
+
+    def test_unsigned_bytes_are_reproducible(self):
+        # The signature taken off, the release folder's build, and the windows
+        # preset's build in another folder all give the same bytes.
+        unsigned = os.path.join(self.scratch, 'unsigned.exe')
+        run('osslsigncode', 'remove-signature', '-in', self.signed_exe, '-out', unsigned)
+        reference = os.path.join(BUILD_WINDOWS, EXE)
+        self.assertEqual(sha256(unsigned), sha256(reference))
+        self.assertEqual(sha256(os.path.join(RELEASE_BUILD, EXE)), sha256(reference))
+        with open(os.path.join(self.signed_dist, 'BUILD-INFO.txt')) as f:
+            info = f.read()
+        self.assertIn(f'unsigned SHA-256: {sha256(reference)}', info)
+        self.assertIn('commit: ' + run('git', 'rev-parse', 'HEAD', cwd=ROOT).stdout.strip(), info)
+        for line in ('KESTLO_LOGIN_HOST: www.kestlo.com', 'KESTLO_COMPANY_NAME: ', 'KESTLO_COPYRIGHT: ',
+                     'compiler: ', 'binutils: ', 'work tree: ', 'signed: yes, by '):
+            self.assertIn(line, info)
+
+    def test_signed_file_passes_the_file_checks(self):
+        checked = run('/usr/bin/python3', os.path.join(ROOT, 'resources', 'executable_test.py'), self.signed_exe,
+                      'Kestlo Technology Co., Ltd.', 'Copyright (C) 2026 Kestlo Technology Co., Ltd.',
+                      'http://www.kestlo.com/member/login.jhtml', check=False)
+        self.assertEqual(checked.returncode, 0, checked.stderr[-3000:])
+
+    def test_signed_file_runs_under_wine(self):
+        self.run_under_wine(self.signed_exe)
+
+    def run_under_wine(self, exe):
+        """The signed exe, with the Wine helpers of its build: one start, one message box.
+
+        Where Wine cannot run 32-bit programs, the 64-bit test build
+        (build/windows-x64), signed the same way, stands in for it."""
+        build = BUILD_WINDOWS
+        if subprocess.run([os.path.join(ROOT, 'tools', 'wine32-runs.sh')]).returncode != 0:
+            build = os.path.join(os.path.dirname(BUILD_WINDOWS), 'windows-x64')
+            if not os.path.exists(os.path.join(build, EXE)):
+                self.skipTest('Wine cannot run 32-bit programs here, and build/windows-x64 is not built')
+            exe = os.path.join(self.scratch, 'signed-x64.exe')
+            run('osslsigncode', 'sign', '-pkcs12', self.signing, '-readpass', self.certificates.password_file,
+                '-h', 'sha256', '-in', os.path.join(build, EXE), '-out', exe)
+        folder = os.path.join(self.scratch, 'wine-build')
+        os.makedirs(folder, exist_ok=True)
+        for helper in ('trace_collector.exe', 'fake_browser.exe'):
+            shutil.copy(os.path.join(build, helper), folder)
+        shutil.copy(exe, os.path.join(folder, EXE))
+        result = run('/usr/bin/python3', os.path.join(ROOT, 'tools', 'wine_scenarios.py'), '--arch', 'win32',
+                     '--build', folder, '--out', os.path.join(self.scratch, 'wine'),
+                     '--login-url', 'http://www.kestlo.com/member/login.jhtml',
+                     os.path.join(ROOT, 'scenarios', 'chrome-and-firefox.scenario'),
+                     os.path.join(ROOT, 'scenarios', 'nothing-installed.scenario'), check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn('2 passed, 0 failed', result.stdout)
+
+    def test_unsigned_release_says_so(self):
+        result, dist = self.release()
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertIn('NOT SIGNED', result.stdout)
+        self.assertEqual(sorted(os.listdir(dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS'])
+        self.assertEqual(sha256(os.path.join(dist, EXE)), sha256(os.path.join(BUILD_WINDOWS, EXE)))
+        with open(os.path.join(dist, 'BUILD-INFO.txt')) as f:
+            self.assertIn('signed: no', f.read())
+
+    def test_signing_errors_leave_an_empty_dist(self):
+        wrong_password = self.certificates.write('wrong-password', 'not the password\n')
+        cases = [
+            ('wrong password', self.signing_env(password_file=wrong_password), 'wrong password'),
+            ('expired', self.signing_env(self.certificates.issue(
+                'expired', 'codeSigning', start='20200101000000Z', end='20210101000000Z')), 'expired on'),
+            ('not for code signing', self.signing_env(self.certificates.issue('server', 'serverAuth')),
+             'not for code signing'),
+            ('missing certificate file', self.signing_env(os.path.join(self.scratch, 'absent.p12')),
+             'does not exist'),
+            ('missing password file', self.signing_env(password_file=os.path.join(self.scratch, 'absent')),
+             'does not exist'),
+            ('password file without certificate',
+             {'KESTLO_SIGN_PASSWORD_FILE': self.certificates.password_file}, 'give both'),
+        ]
+        for what, signing, message in cases:
+            with self.subTest(what):
+                result, dist = self.release(signing)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertIn(message, result.stderr)
+                self.assertEqual(os.listdir(dist), [], 'nothing is left in dist/')
+
+    def test_refuses_a_tree_with_uncommitted_changes(self):
+        repository = os.path.join(self.scratch, 'repository')
+        os.makedirs(os.path.join(repository, 'tools'))
+        shutil.copy(RELEASE, os.path.join(repository, 'tools'))
+        run('git', 'init', '-q', cwd=repository)
+        run('git', '-c', 'user.name=t', '-c', 'user.email=t@t', 'add', '.', cwd=repository)
+        run('git', '-c', 'user.name=t', '-c', 'user.email=t@t', 'commit', '-qm', 'release script', cwd=repository)
+        with open(os.path.join(repository, 'tools', 'release.sh'), 'a') as f:
+            f.write('# an edit\n')
+        dist = os.path.join(self.scratch, 'dirty-dist')
+        result = run(os.path.join(repository, 'tools', 'release.sh'), '--dist', dist, check=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('uncommitted changes', result.stderr)
+        self.assertIn('--allow-dirty', result.stderr)
+        self.assertEqual(os.listdir(dist), [])
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
