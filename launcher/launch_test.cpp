@@ -266,3 +266,75 @@ TEST(RunLauncher, ClosesEveryKeyItOpens) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RunLauncher, AsksTheRegistryForReadingOnlyWithClearedBuffersOfTheKnownSizes) {
+    StandInMachine machine;
+    LoadUserHives(machine);
+    AddMachineEntry(machine, "Google Chrome", "Google Chrome", "C:\\Chrome");
+    AddUserEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Firefox");
+    EXPECT_EQ(RunLauncher(), 0);
+    for (const standin::PlatformCall& call : machine.Calls) {
+        SCOPED_TRACE(call.Function + " " + call.Target);
+        if (call.Function == "RegOpenKeyExA") {
+            EXPECT_EQ(call.Options, 0u);
+            EXPECT_EQ(call.Flags, KEY_READ);  // no write rights, no registry-view flag
+        } else if (call.Function == "RegEnumKeyExA") {
+            EXPECT_EQ(call.NameLength, 255u);
+            EXPECT_TRUE(call.BuffersCleared);
+        } else if (call.Function == "RegEnumValueA") {
+            EXPECT_EQ(call.NameLength, 260u);
+            EXPECT_EQ(call.DataLength, 1024u);
+            EXPECT_TRUE(call.BuffersCleared);
+        }
+    }
+}
+
+TEST(StandIn, DeniesWriteAccessOutsideTheUsersOwnHiveAndKeepsOneView) {
+    StandInMachine machine;
+    machine.AddKey(HKEY_LOCAL_MACHINE, MachineUninstallPath);
+    machine.AddKey(HKEY_USERS, UserSid + UserUninstallSuffix);
+    machine.AddKey(HKEY_USERS, "S-1-5-18");
+    const struct {
+        HKEY Root;
+        std::string Path;
+        REGSAM Access;
+        LONG Expected;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, MachineUninstallPath, KEY_READ, ERROR_SUCCESS},
+        {HKEY_LOCAL_MACHINE, MachineUninstallPath, KEY_READ | KEY_WOW64_32KEY, ERROR_SUCCESS},  // a 32-bit program's own view
+        {HKEY_LOCAL_MACHINE, MachineUninstallPath, KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, MachineUninstallPath, KEY_WRITE, ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, MachineUninstallPath, KEY_READ | KEY_WOW64_64KEY, ERROR_INVALID_PARAMETER},
+        {HKEY_USERS, UserSid + UserUninstallSuffix, KEY_ALL_ACCESS, ERROR_SUCCESS},
+        {HKEY_USERS, "S-1-5-18", KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {HKEY_USERS, "", KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(c.Root, c.Path.c_str(), 0, c.Access, &key), c.Expected) << c.Path << " " << c.Access;
+        if (key != nullptr) RegCloseKey(key);
+    }
+}
+
+TEST(RunLauncher, TracesTheCatalogueBeforeStartingOrShowingAnything) {
+    for (bool browser : {true, false}) {
+        StandInMachine machine;
+        LoadUserHives(machine);
+        AddMachineEntry(machine, "Opera", "Opera Stable", "C:\\Opera");
+        if (browser) AddMachineEntry(machine, "Google Chrome", "Google Chrome", "C:\\Chrome");
+        EXPECT_EQ(RunLauncher(), 0);
+        const std::vector<std::string> calls = machine.CallNames();
+        const auto outcome = std::find(calls.begin(), calls.end(), browser ? "ShellExecuteA" : "MessageBoxA");
+        ASSERT_NE(outcome, calls.end());
+        EXPECT_EQ(outcome + 1, calls.end()) << "nothing after the launch or the message";
+        // The last trace line, the catalogue's last record, ends just before it.
+        ASSERT_GE(outcome - calls.begin(), 2);
+        EXPECT_EQ(*(outcome - 1), "OutputDebugStringA");
+        EXPECT_EQ(machine.Calls[outcome - calls.begin() - 1].Target, "\n");
+        EXPECT_EQ(machine.Calls[outcome - calls.begin() - 2].Target, browser ? "C:\\Chrome" : "C:\\Opera");
+    }
+}
+
+}  // namespace

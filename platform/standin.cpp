@@ -488,19 +488,17 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
         return done(ERROR_MORE_DATA);
     }
     const bool dataFits = dataLength == nullptr || value.Data.size() <= *dataLength;
-    if (dataFits || machine.Behaviour == standin::Flavour::Windows) {
-        std::memcpy(valueName, value.Name.c_str(), value.Name.size() + 1);
-        *valueNameLength = static_cast<DWORD>(value.Name.size());
-    }
     if (type != nullptr) *type = value.Type;
-    if (dataLength == nullptr) return done(ERROR_SUCCESS);
     if (!dataFits) {
-        // Windows leaves the buffer undefined; a truncated copy is the most
-        // plausible-looking wrong answer, so that a caller who uses it shows.
-        if (data != nullptr) std::memcpy(data, value.Data.data(), *dataLength);
+        // Windows and Wine alike: the size needed and the type, and nothing
+        // else; the name, its length and the data buffer are left as they were
+        // (Wine's conformance test "overflow data", which passes on Windows).
         *dataLength = static_cast<DWORD>(value.Data.size());
         return done(ERROR_MORE_DATA);
     }
+    std::memcpy(valueName, value.Name.c_str(), value.Name.size() + 1);
+    *valueNameLength = static_cast<DWORD>(value.Name.size());
+    if (dataLength == nullptr) return done(ERROR_SUCCESS);
     if (data != nullptr) std::memcpy(data, value.Data.data(), value.Data.size());
     *dataLength = static_cast<DWORD>(value.Data.size());
     return done(ERROR_SUCCESS);

@@ -111,9 +111,9 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR keyClass,
                    LPDWORD keyClassLength, PFILETIME lastWriteTime);
 // Data is returned as stored (REG_EXPAND_SZ unexpanded). A name that does not
-// fit comes back truncated with ERROR_MORE_DATA; data that does not fit gives
-// ERROR_MORE_DATA with the name written and the data buffer holding a
-// truncated copy (Windows leaves it undefined). Tests can change both.
+// fit comes back truncated with ERROR_MORE_DATA. Data that does not fit gives
+// ERROR_MORE_DATA with the size needed and the type, and leaves the name, its
+// length and the data buffer untouched, as on Windows and Wine.
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD reserved, LPDWORD type,
                    LPBYTE data, LPDWORD dataLength);
 LONG RegCloseKey(HKEY key);

@@ -47,12 +47,10 @@ struct InjectedFailure {
     std::optional<std::string> NameBufferHolds;
 };
 
-// Whose behaviour the stand-in copies where Windows and Wine differ in what
-// the launcher can see. Wine's:
-// - RegEnumValueA, when the data does not fit, leaves the name buffer as it
-//   was (Windows writes the name);
-// - RegOpenKeyExA fails with ERROR_MORE_DATA on a path of more than 260
-//   characters (it converts the path through a MAX_PATH-sized buffer).
+// Whose behaviour the stand-in copies where Wine really differs from Windows
+// in what the launcher can see. The one difference, Wine's: RegOpenKeyExA
+// fails with ERROR_MORE_DATA on a path of more than 260 characters (it
+// converts the path through a MAX_PATH-sized buffer); Windows opens it.
 enum class Flavour { Windows, Wine };
 
 // The logged-on user of every Wine prefix, and so the stand-in's default user.

@@ -74,11 +74,11 @@ TEST(StandInRegistry, EnumeratesValuesWithTheirTypeAndOverflowCodes) {
     EXPECT_EQ(type, REG_EXPAND_SZ);
     EXPECT_STREQ(data, "%SystemRoot%");  // not expanded
     EXPECT_EQ(dataLength, 13u);
-    // overflow data only: the name is written, the result is ERROR_MORE_DATA
+    // overflow data only: ERROR_MORE_DATA, the size needed, the name left as it was
     nameLength = sizeof name, dataLength = sizeof data;
     EXPECT_EQ(RegEnumValueA(key, 1, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
               ERROR_MORE_DATA);
-    EXPECT_STREQ(name, "Big");
+    EXPECT_STREQ(name, "Path");
     EXPECT_EQ(dataLength, 20u);
     // overflow the name: truncated, NUL-terminated, ERROR_MORE_DATA
     nameLength = sizeof name, dataLength = sizeof data;
@@ -91,23 +91,39 @@ TEST(StandInRegistry, EnumeratesValuesWithTheirTypeAndOverflowCodes) {
     RegCloseKey(key);
 }
 
-TEST(StandInRegistry, WineFlavourRejectsLongPathsAndLeavesTheNameOnDataOverflow) {
-    StandInMachine machine;
-    machine.Behaviour = standin::Flavour::Wine;
-    const std::string longPath = "K\\" + std::string(258, 'p');  // 260 characters
-    machine.AddKey(HKEY_LOCAL_MACHINE, longPath + "\\q");
-    RegCloseKey(Open(HKEY_LOCAL_MACHINE, longPath.c_str()));
-    HKEY tooLong = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (longPath + "\\q").c_str(), 0, KEY_READ, &tooLong), ERROR_MORE_DATA);
-    machine.AddValue(HKEY_LOCAL_MACHINE, "K", "Big", REG_BINARY, std::string(20, 'x'));
-    HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
-    char name[8] = "before", data[16];
-    std::memset(data, '#', sizeof data);
-    DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
-    EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
-              ERROR_MORE_DATA);
-    EXPECT_STREQ(name, "before");
-    RegCloseKey(key);
+TEST(StandInRegistry, WineFlavourRejectsLongPaths) {
+    for (auto flavour : {standin::Flavour::Windows, standin::Flavour::Wine}) {
+        StandInMachine machine;
+        machine.Behaviour = flavour;
+        const std::string longPath = "K\\" + std::string(258, 'p');  // 260 characters
+        machine.AddKey(HKEY_LOCAL_MACHINE, longPath + "\\q");
+        RegCloseKey(Open(HKEY_LOCAL_MACHINE, longPath.c_str()));
+        HKEY tooLong = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (longPath + "\\q").c_str(), 0, KEY_READ, &tooLong),
+                  flavour == standin::Flavour::Wine ? ERROR_MORE_DATA : ERROR_SUCCESS);
+        if (flavour == standin::Flavour::Windows) RegCloseKey(tooLong);
+    }
+}
+
+TEST(StandInRegistry, DataOverflowGivesTheSizeAndTypeAndTouchesNothingElse) {
+    // Wine's conformance test "overflow data", which passes on Windows: the
+    // name, its length and the data buffer stay as they were.
+    for (auto flavour : {standin::Flavour::Windows, standin::Flavour::Wine}) {
+        StandInMachine machine;
+        machine.Behaviour = flavour;
+        machine.AddString(HKEY_LOCAL_MACHINE, "K", "Test", "foobar");
+        HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+        char name[20] = "xxxxxxxxxx", data[20] = "xxxxxxxxxx";
+        DWORD nameLength = 20, dataLength = 2, type = 1234;
+        EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
+                  ERROR_MORE_DATA);
+        EXPECT_EQ(nameLength, 20u);
+        EXPECT_EQ(dataLength, 7u);
+        EXPECT_EQ(type, REG_SZ);
+        EXPECT_STREQ(name, "xxxxxxxxxx");
+        EXPECT_STREQ(data, "xxxxxxxxxx");
+        RegCloseKey(key);
+    }
 }
 
 TEST(StandInRegistry, InjectedFailuresHitOnlyTheirCallKeyAndIndex) {
