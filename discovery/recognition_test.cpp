@@ -42,23 +42,38 @@ TEST(ClassifyBrowserName, FirstMatchingRowDecides) {
     }
 }
 
-TEST(ClassifyBrowserName, ChineseMarkersAreExactGbkBytes) {
+TEST(ClassifyBrowserName, ChineseNamesAreRecognisedByTheirExactGbkBytes) {
+    // Each marker written out byte by byte here, apart from the table, and
+    // one byte off it: only the exact bytes are recognised.
     const struct {
-        std::size_t Row;
-        std::string Marker, Name;
-    } rows[] = {
-        {4, "Tencent Traveler", std::string("\xCC\xDA\xD1\xB6\x54\x54", 6)},
-        {5, std::string("\xCB\xD1\xB9\xB7\xB8\xDF\xCB\xD9\xE4\xAF\xC0\xC0\xC6\xF7", 14), "Sogo"},
-        {6, std::string("\xB0\xC1\xD3\xCE", 4), std::string("\xB0\xC1\xD3\xCE", 4)},
-        {7, std::string("\x33\x36\x30\xB0\xB2\xC8\xAB\xE4\xAF\xC0\xC0\xC6\xF7", 13), "360"},
-        {8, std::string("\x33\x36\x30\xBC\xAB\xCB\xD9\xE4\xAF\xC0\xC0\xC6\xF7", 13), "360chrome"},
+        std::string Marker, Expected;
+    } markers[] = {
+        {"Tencent Traveler", std::string("\xCC\xDA\xD1\xB6\x54\x54", 6)},                          // 腾讯TT
+        {std::string("\xCB\xD1\xB9\xB7\xB8\xDF\xCB\xD9\xE4\xAF\xC0\xC0\xC6\xF7", 14), "Sogo"},  // 搜狗高速浏览器
+        {std::string("\xB0\xC1\xD3\xCE", 4), std::string("\xB0\xC1\xD3\xCE", 4)},                  // 傲游
+        {std::string("\x33\x36\x30\xB0\xB2\xC8\xAB\xE4\xAF\xC0\xC0\xC6\xF7", 13), "360"},       // 360安全浏览器
+        {std::string("\x33\x36\x30\xBC\xAB\xCB\xD9\xE4\xAF\xC0\xC0\xC6\xF7", 13), "360chrome"}, // 360极速浏览器
     };
-    for (const auto& row : rows) {
-        EXPECT_EQ(BrowserRecognitionTable[row.Row].Marker, row.Marker) << "row " << row.Row + 1;
-        EXPECT_EQ(BrowserRecognitionTable[row.Row].CanonicalName, row.Name) << "row " << row.Row + 1;
+    for (const auto& m : markers) {
+        EXPECT_EQ(ClassifyBrowserName("x " + m.Marker + " 1.0").CanonicalName, m.Expected) << m.Marker;
+        std::string offByOne = m.Marker;
+        offByOne.back() = static_cast<char>(offByOne.back() + 1);
+        EXPECT_FALSE(ClassifyBrowserName(offByOne).Recognised) << offByOne;
     }
-    EXPECT_EQ(BrowserRecognitionTable[0].Marker, "Opera");
-    EXPECT_EQ(BrowserRecognitionTable[9].Marker, "Chrome");
+}
+
+TEST(ClassifyBrowserName, EarlierRowsWinWhenANameHoldsTwoMarkers) {
+    const struct {
+        std::string DisplayName, Expected;
+    } cases[] = {
+        {"Internet Explorer with Safari bookmarks", "IE"},
+        {"Safari for Internet Explorer users", "IE"},  // order in the name does not matter
+        {"Opera importer for Internet Explorer", "Opera"},
+        {"Firefox Safari Chrome", "Firefox"},
+        {"Opera Firefox", "Opera"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ClassifyBrowserName(c.DisplayName).CanonicalName, c.Expected) << c.DisplayName;
 }
 
 }  // namespace
