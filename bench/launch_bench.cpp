@@ -4,7 +4,7 @@
 // stand-in's own work is not counted). Run by bench/run.sh.
 #include "launcher/constants.h"
 #include "launcher/launch.h"
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <benchmark/benchmark.h>
 

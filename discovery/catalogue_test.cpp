@@ -1,6 +1,6 @@
 #include "discovery/catalogue.h"
 
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <gtest/gtest.h>
 

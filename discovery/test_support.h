@@ -2,7 +2,7 @@
 #pragma once
 
 #include "launcher/constants.h"
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <optional>
 #include <string>

@@ -18,7 +18,7 @@
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
 #include "launcher/launch.h"
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,6 +1,6 @@
 #include "launcher/dll_search.h"
 
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <gtest/gtest.h>
 

@@ -19,5 +19,5 @@
 #include <sddl.h>
 #include <shellapi.h>
 #else
-#include "platform/standin_api.h"
+#include "standin/standin_api.h"
 #endif

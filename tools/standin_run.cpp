@@ -6,7 +6,7 @@
 //   kestlo-standin-run [--check] FILE.scenario
 #include "launcher/constants.h"
 #include "launcher/launch.h"
-#include "platform/standin_scenario.h"
+#include "standin/standin_scenario.h"
 
 #include <cstdio>
 #include <cstring>

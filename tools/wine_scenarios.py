@@ -100,7 +100,7 @@ def expand_lines(path):
 
 
 def parse_scenario(path):
-    """The same format as platform/standin_scenario.h: keys, values, files, expectations."""
+    """The same format as standin/standin_scenario.h: keys, values, files, expectations."""
     scenario = {'keys': [], 'files': [], 'trace': [], 'start': None, 'message': False}
     key = None
     for number, line in expand_lines(path):

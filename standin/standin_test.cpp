@@ -1,6 +1,6 @@
 // Probes of the stand-in's registry: the behaviour of Windows that discovery
 // relies on. Buffers are pre-filled with '#' so that an unexpected write shows.
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <gtest/gtest.h>
 

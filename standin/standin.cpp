@@ -1,5 +1,5 @@
 // The Win32 stand-in: an in-memory registry and recorded calls.
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/standin_scenario.h"
+#include "standin/standin_scenario.h"
 
 #include <iconv.h>
 

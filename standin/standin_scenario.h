@@ -5,7 +5,7 @@
 // that both runs of a scenario agree.
 #pragma once
 
-#include "platform/standin_machine.h"
+#include "standin/standin_machine.h"
 
 #include <optional>
 #include <string>

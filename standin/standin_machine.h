@@ -6,7 +6,7 @@
 // so no state leaks from one test to the next.
 #pragma once
 
-#include "platform/standin_api.h"
+#include "standin/standin_api.h"
 
 #include <cstddef>
 #include <memory>
