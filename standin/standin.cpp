@@ -216,14 +216,16 @@ bool StandInMachine::CloseKeyHandle(HKEY handle) {
     return true;
 }
 
-void StandInMachine::Count(RegistryCall call) { ++callCounts_[static_cast<int>(call)]; }
-
-std::size_t StandInMachine::CallCount(RegistryCall call) const { return callCounts_[static_cast<int>(call)]; }
+std::size_t StandInMachine::CallCount(RegistryCall call) const {
+    static const char* const names[] = {"RegOpenKeyExA", "RegQueryInfoKeyA", "RegEnumKeyExA", "RegEnumValueA",
+                                        "RegCloseKey"};
+    const std::string name = names[static_cast<int>(call)];
+    return std::count_if(Calls.begin(), Calls.end(), [&](const PlatformCall& c) { return c.Function == name; });
+}
 
 std::size_t StandInMachine::RegistryCallCount() const {
-    std::size_t total = 0;
-    for (std::size_t count : callCounts_) total += count;
-    return total;
+    return std::count_if(Calls.begin(), Calls.end(),
+                         [](const PlatformCall& c) { return c.Function.compare(0, 3, "Reg") == 0; });
 }
 
 std::size_t StandInMachine::OpenHandleCount() const {
@@ -382,7 +384,6 @@ bool InOwnHive(const StandInMachine& machine, HKEY root, const std::string& path
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
-    machine.Count(RegistryCall::OpenKey);
     standin::PlatformCall& call = machine.Record("RegOpenKeyExA");
     call.Options = options;
     call.Flags = desired;
@@ -411,7 +412,6 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
                       LPDWORD maxValueLength, LPDWORD securityDescriptorLength, PFILETIME lastWriteTime) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
-    machine.Count(RegistryCall::QueryInfoKey);
     standin::PlatformCall& call = machine.Record("RegQueryInfoKeyA");
     auto done = [&](LONG code) { return call.Result = code; };
     if (keyClass || keyClassLength || reserved || maxSubKeyLength || maxClassLength || values ||
@@ -434,7 +434,6 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR, LPDWORD, PFILETIME) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
-    machine.Count(RegistryCall::EnumKey);
     standin::PlatformCall& call = machine.Record("RegEnumKeyExA");
     call.Index = index;
     auto done = [&](LONG code) { return call.Result = code; };
@@ -461,7 +460,6 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
                    LPBYTE data, LPDWORD dataLength) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
-    machine.Count(RegistryCall::EnumValue);
     standin::PlatformCall& call = machine.Record("RegEnumValueA");
     call.Index = index;
     auto done = [&](LONG code) { return call.Result = code; };
@@ -507,7 +505,6 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
 LONG RegCloseKey(HKEY key) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
-    machine.Count(RegistryCall::CloseKey);
     standin::PlatformCall& call = machine.Record("RegCloseKey");
     auto done = [&](LONG code) { return call.Result = code; };
     HKEY root;

@@ -152,7 +152,6 @@ public:
     HKEY OpenHandle(HKEY root, const std::string& path);
     bool HandleTarget(HKEY handle, HKEY& root, std::string& path) const;
     bool CloseKeyHandle(HKEY handle);
-    void Count(RegistryCall call);
     bool HasFile(const std::string& path) const;
     PlatformCall& Record(const std::string& function, const std::string& target = std::string());
     // Tokens and LocalAlloc'd blocks.
@@ -175,7 +174,6 @@ private:
     std::vector<Handle> handles_;  // a handle is 1 + its index here
     std::vector<bool> tokens_;     // open or closed; a token is 0x1000 + 4 * its index
     std::vector<std::unique_ptr<char[]>> localBlocks_;  // null once freed
-    std::size_t callCounts_[5] = {};
     mutable std::unordered_map<const RegistryKey*, std::unordered_map<std::string, std::size_t>> childIndex_;
 
     RegistryKey* RootKey(HKEY root);
