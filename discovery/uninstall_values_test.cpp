@@ -71,13 +71,11 @@ TEST(ReadInstallLocation, ReturnsTheDataAsStoredUpToTheFirstNul) {
 }
 
 TEST(ReadInstallLocation, OversizedDataReadsEmpty) {
-    {
-        StandInMachine machine;
-        machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation", "C:\\" + std::string(2000, 'x'));
-        machine.AddString(HKEY_LOCAL_MACHINE, Entry, "Publisher", "Someone");
-        EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "");
-        EXPECT_EQ(machine.OpenHandleCount(), 0u);
-    }
+    StandInMachine machine;
+    machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation", "C:\\" + std::string(2000, 'x'));
+    machine.AddString(HKEY_LOCAL_MACHINE, Entry, "Publisher", "Someone");
+    EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "");
+    EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }
 
 TEST(ReadInstallLocation, SkipsValuesWhoseNamesDoNotFit) {

@@ -381,6 +381,21 @@ bool InOwnHive(const StandInMachine& machine, HKEY root, const std::string& path
 
 }  // namespace
 
+namespace {
+
+// Starts the record of a registry call on a handle: the key it names, or
+// ERROR_INVALID_HANDLE (recorded) when the handle is not open.
+bool RecordKeyCall(StandInMachine& machine, standin::PlatformCall& call, HKEY key, HKEY& root, std::string& path) {
+    if (!machine.HandleTarget(key, root, path)) {
+        call.Result = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    call.Target = standin::KeyTarget(root, path);
+    return true;
+}
+
+}  // namespace
+
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
     const CallScope scope;
     StandInMachine& machine = StandInMachine::Active();
@@ -421,8 +436,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
     }
     HKEY root;
     std::string path;
-    if (!machine.HandleTarget(key, root, path)) return done(ERROR_INVALID_HANDLE);
-    call.Target = standin::KeyTarget(root, path);
+    if (!RecordKeyCall(machine, call, key, root, path)) return ERROR_INVALID_HANDLE;
     if (const auto* failure = machine.FindFailure(RegistryCall::QueryInfoKey, root, path, std::nullopt))
         return done(failure->Result);
     const standin::RegistryKey* target = machine.FindKey(root, path);
@@ -439,8 +453,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
     auto done = [&](LONG code) { return call.Result = code; };
     HKEY root;
     std::string path;
-    if (!machine.HandleTarget(key, root, path)) return done(ERROR_INVALID_HANDLE);
-    call.Target = standin::KeyTarget(root, path);
+    if (!RecordKeyCall(machine, call, key, root, path)) return ERROR_INVALID_HANDLE;
     if (name == nullptr || nameLength == nullptr) return done(ERROR_INVALID_PARAMETER);
     call.NameLength = *nameLength;
     call.BuffersCleared = AllZero(name, *nameLength);
@@ -465,8 +478,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
     auto done = [&](LONG code) { return call.Result = code; };
     HKEY root;
     std::string path;
-    if (!machine.HandleTarget(key, root, path)) return done(ERROR_INVALID_HANDLE);
-    call.Target = standin::KeyTarget(root, path);
+    if (!RecordKeyCall(machine, call, key, root, path)) return ERROR_INVALID_HANDLE;
     if (valueName == nullptr || valueNameLength == nullptr || *valueNameLength == 0)
         return done(ERROR_INVALID_PARAMETER);
     call.NameLength = *valueNameLength;
