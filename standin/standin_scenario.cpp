@@ -124,19 +124,13 @@ bool ParseHexBytes(const std::string& text, std::string& bytes) {
 
 std::string Utf8ToGbk(const std::string& text) { return Convert(text, "GBK", "UTF-8"); }
 std::string GbkToUtf8(const std::string& text) { return Convert(text, "UTF-8", "GBK"); }
+std::string GbkToUtf16Le(const std::string& text) { return Convert(text, "UTF-16LE", "GBK"); }
+std::string Utf8ToUtf16Le(const std::string& text) { return Convert(text, "UTF-16LE", "UTF-8"); }
 
-bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
-                  std::string& error) {
-    // Scenarios run under Wine too; where Wine and Windows differ, the stand-in
-    // behaves as Wine, so that both runs of a scenario agree.
-    machine.Behaviour = Flavour::Wine;
-    machine.AddKey(HKEY_USERS, ".Default");
-    machine.AddKey(HKEY_USERS, machine.UserSid);
+bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error) {
     std::vector<std::pair<int, std::string>> lines;
     if (!ExpandLines(text, lines, error)) return false;
-    HKEY keyRoot = nullptr;
-    std::string keyPath;
-    bool keyVisible = false;  // HKLM64 keys exist only for 64-bit programs
+    ScenarioKey* key = nullptr;
     for (const auto& numbered : lines) {
         const int number = numbered.first;
         const std::string& line = numbered.second;
@@ -149,49 +143,52 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
         if (directive == "key") {
             const std::size_t slash = rest.find('\\');
             const std::string root = rest.substr(0, slash);
-            keyPath = Utf8ToGbk(slash == std::string::npos ? std::string() : rest.substr(slash + 1));
-            keyVisible = root != "HKLM64";
-            keyRoot = (root == "HKU" || root == "HKCU") ? HKEY_USERS : HKEY_LOCAL_MACHINE;
-            if (root == "HKCU") keyPath = std::string(machine.UserSid) + "\\" + keyPath;
+            ScenarioKey parsed;
+            parsed.Path = Utf8ToGbk(slash == std::string::npos ? std::string() : rest.substr(slash + 1));
+            parsed.Root = root == "HKLM64" ? ScenarioRoot::Machine64
+                          : root == "HKU"  ? ScenarioRoot::Users
+                          : root == "HKCU" ? ScenarioRoot::CurrentUser
+                                           : ScenarioRoot::Machine;
             std::vector<std::string> names;
-            if ((root != "HKLM" && root != "HKLM64" && root != "HKU" && root != "HKCU") || keyPath.empty() ||
-                !SplitKeyPath(keyPath, names))
+            if ((root != "HKLM" && root != "HKLM64" && root != "HKU" && root != "HKCU") || parsed.Path.empty() ||
+                !SplitKeyPath(parsed.Path, names))
                 return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
-            if (keyVisible) machine.AddKey(keyRoot, keyPath);
+            while (!parsed.Path.empty() && parsed.Path.back() == '\\') parsed.Path.pop_back();
+            scenario.Keys.push_back(parsed);
+            key = &scenario.Keys.back();
         } else if (directive == "value") {
-            if (keyRoot == nullptr) return fail("value before any key");
-            const std::string name = NextWord(rest);
+            if (key == nullptr) return fail("value before any key");
+            ScenarioValue value;
+            value.Name = Utf8ToGbk(NextWord(rest));
             const std::string type = NextWord(rest);
-            DWORD typeCode = REG_SZ;
-            std::string data;
             if (type == "sz" || type == "expand_sz") {
-                typeCode = type == "sz" ? REG_SZ : REG_EXPAND_SZ;
-                data = Utf8ToGbk(rest) + '\0';
+                value.Type = type == "sz" ? REG_SZ : REG_EXPAND_SZ;
+                value.Data = Utf8ToGbk(rest) + '\0';
             } else if (type == "dword") {
-                typeCode = REG_DWORD;
+                value.Type = REG_DWORD;
                 char* end = nullptr;
                 const unsigned long parsed = std::strtoul(rest.c_str(), &end, 0);
                 if (rest.empty() || *end != '\0' || parsed > 0xFFFFFFFFul) return fail("dword data must be a number");
                 const auto number32 = static_cast<std::uint32_t>(parsed);
-                for (int shift = 0; shift < 32; shift += 8) data += static_cast<char>((number32 >> shift) & 0xFF);
+                for (int shift = 0; shift < 32; shift += 8) value.Data += static_cast<char>((number32 >> shift) & 0xFF);
             } else if (type == "binary") {
-                typeCode = REG_BINARY;
-                if (!ParseHexBytes(rest, data)) return fail("binary data must be hex bytes such as 41 00");
+                value.Type = REG_BINARY;
+                if (!ParseHexBytes(rest, value.Data)) return fail("binary data must be hex bytes such as 41 00");
             } else {
                 return fail("value type must be sz, expand_sz, dword or binary");
             }
-            if (name.empty()) return fail("value needs a name");
-            if (keyVisible) machine.AddValue(keyRoot, keyPath, Utf8ToGbk(name), typeCode, data);
+            if (value.Name.empty()) return fail("value needs a name");
+            key->Values.push_back(value);
         } else if (directive == "file") {
-            machine.AddFile(Utf8ToGbk(rest));
+            scenario.Files.push_back(Utf8ToGbk(rest));
         } else if (directive == "expect") {
             const std::string what = NextWord(rest);
             if (what == "trace") {
-                expected.TraceLines.push_back(Utf8ToGbk(rest));
+                scenario.Expected.TraceLines.push_back(Utf8ToGbk(rest));
             } else if (what == "start" && !rest.empty()) {
-                expected.StartedFile = Utf8ToGbk(rest);
+                scenario.Expected.StartedFile = Utf8ToGbk(rest);
             } else if (what == "message" && rest.empty()) {
-                expected.MessageBox = true;
+                scenario.Expected.MessageBox = true;
             } else {
                 return fail("expected: expect trace TEXT | expect start PATH | expect message");
             }
@@ -199,11 +196,34 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
             return fail("unknown directive");
         }
     }
-    machine.SortRegistry();
-    if (expected.StartedFile && expected.MessageBox) {
+    if (scenario.Expected.StartedFile && scenario.Expected.MessageBox) {
         error = "a scenario expects either a started browser or the message box, not both";
         return false;
     }
+    return true;
+}
+
+void BuildMachine(const Scenario& scenario, StandInMachine& machine) {
+    machine.Behaviour = Flavour::Wine;
+    machine.AddKey(HKEY_USERS, ".Default");
+    machine.AddKey(HKEY_USERS, machine.UserSid);
+    for (const ScenarioKey& key : scenario.Keys) {
+        if (key.Root == ScenarioRoot::Machine64) continue;  // not in the program's view
+        const HKEY root = key.Root == ScenarioRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_USERS;
+        const std::string path = key.Root == ScenarioRoot::CurrentUser ? machine.UserSid + "\\" + key.Path : key.Path;
+        machine.AddKey(root, path);
+        for (const ScenarioValue& value : key.Values) machine.AddValue(root, path, value.Name, value.Type, value.Data);
+    }
+    for (const std::string& file : scenario.Files) machine.AddFile(file);
+    machine.SortRegistry();
+}
+
+bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
+                  std::string& error) {
+    Scenario scenario;
+    if (!ParseScenario(text, scenario, error)) return false;
+    BuildMachine(scenario, machine);
+    expected = scenario.Expected;
     return true;
 }
 

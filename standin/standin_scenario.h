@@ -1,8 +1,8 @@
 // Scenario files: a machine's uninstall entries and what the launcher must do
-// on it, as reviewable text (the format: scenarios/README.md). The same files
-// drive the host stand-in and the runs of the real executable under Wine. The
-// machine behaves as Wine where Wine and Windows differ (Flavour::Wine), so
-// that both runs of a scenario agree.
+// on it, as reviewable text (the format: scenarios/README.md). This loader is
+// the only reader of the format: the host stand-in is built from a Scenario,
+// and the runs of the real executable under Wine import what
+// scenario_export.h writes from one.
 #pragma once
 
 #include "standin/standin_machine.h"
@@ -13,7 +13,6 @@
 
 namespace standin {
 
-
 struct ScenarioExpectation {
     std::vector<std::string> TraceLines;     // GBK, exactly as traced
     std::optional<std::string> StartedFile;  // GBK
@@ -21,8 +20,40 @@ struct ScenarioExpectation {
     bool Given() const { return !TraceLines.empty() || StartedFile || MessageBox; }
 };
 
-// Fills `machine` from the scenario text and `expected` from its expectations.
-// On a malformed line returns false with `error` naming the line.
+// Where a key lives. Machine is the registry view the launcher's own build
+// sees; Machine64 the other view of a 64-bit Windows (no key at all for the
+// stand-in, which has one view); CurrentUser the hive of the process's user.
+enum class ScenarioRoot { Machine, Machine64, Users, CurrentUser };
+
+struct ScenarioValue {
+    std::string Name;  // GBK
+    DWORD Type = REG_SZ;
+    std::string Data;  // the bytes RegEnumValueA hands out (GBK text with its NUL for strings)
+};
+
+struct ScenarioKey {
+    ScenarioRoot Root = ScenarioRoot::Machine;
+    std::string Path;  // GBK, below the root; for CurrentUser below the user's hive
+    std::vector<ScenarioValue> Values;
+};
+
+struct Scenario {
+    std::vector<ScenarioKey> Keys;
+    std::vector<std::string> Files;  // GBK paths of programs present
+    ScenarioExpectation Expected;
+};
+
+// Reads the scenario text. On a malformed line returns false with `error`
+// naming the line.
+bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error);
+
+// Gives `machine` the scenario's keys and files, as a fresh Wine prefix holds
+// them: HKEY_USERS has ".Default" and the user's own hive. The machine behaves
+// as Wine where Wine and Windows differ (Flavour::Wine), so that the stand-in
+// run and the Wine run of a scenario agree.
+void BuildMachine(const Scenario& scenario, StandInMachine& machine);
+
+// ParseScenario, then BuildMachine; `expected` gets the expectations.
 bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
                   std::string& error);
 
@@ -30,5 +61,8 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
 // that do not convert are kept as they are.
 std::string Utf8ToGbk(const std::string& text);
 std::string GbkToUtf8(const std::string& text);
+// UTF-16LE, as Windows keeps the registry's names and text.
+std::string GbkToUtf16Le(const std::string& text);
+std::string Utf8ToUtf16Le(const std::string& text);
 
 }  // namespace standin

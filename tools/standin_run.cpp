@@ -1,14 +1,27 @@
-// Runs the launch sequence once over the in-memory Windows, set up from a
-// scenario file, and prints what happened: the trace, then the browser started
-// or the message shown. With --check, compares that with the scenario's
-// expectations and exits 1 on any difference.
+// The host tool over the in-memory Windows.
 //
 //   kestlo-standin-run [--check] FILE.scenario
+//       Runs the launch sequence once over the machine the scenario describes
+//       and prints what happened: the trace, then the browser started or the
+//       message shown. With --check, compares that with the scenario's
+//       expectations and exits 1 on any difference.
+//   kestlo-standin-run --random SEED
+//       The same for the random machine of that seed, the machine printed first.
+//   kestlo-standin-run --export DIR FILE.scenario...
+//   kestlo-standin-run --export DIR --random FIRST COUNT
+//       Writes each scenario, or the random machines FIRST .. FIRST+COUNT-1,
+//       for the Wine runner (tools/wine_scenarios.py): NAME.own.reg and
+//       NAME.other.reg (the two registry views; a file only where the view has
+//       keys) and NAME.json (files and expectations). A random machine's
+//       expectation is what the stand-in does on it.
 #include "launcher/constants.h"
 #include "launcher/launch.h"
+#include "standin/random_machine.h"
+#include "standin/scenario_export.h"
 #include "standin/standin_scenario.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -17,6 +30,42 @@
 namespace {
 
 using standin::GbkToUtf8;
+using standin::Scenario;
+
+// What one run over the stand-in did, kept after its machine is gone.
+struct StandInRun {
+    int ExitCode = 0;
+    std::vector<std::string> Trace;
+    std::vector<std::string> DebugOutput;
+    std::vector<standin::ShellExecuteCall> ShellCalls;
+    std::vector<bool> FileExists;  // for each shell call
+    std::vector<standin::MessageBoxCall> MessageBoxes;
+    std::size_t OpenKeys = 0;
+
+    // What an observer of the machine sees: the program started (a shell
+    // call on a missing file fails silently) and the message box.
+    standin::ScenarioExpectation Observed() const {
+        standin::ScenarioExpectation seen{Trace, std::nullopt, MessageBoxes.size() == 1};
+        for (std::size_t i = 0; i < ShellCalls.size(); ++i)
+            if (FileExists[i]) seen.StartedFile = ShellCalls[i].File;
+        return seen;
+    }
+};
+
+StandInRun RunOnStandIn(const Scenario& scenario) {
+    standin::StandInMachine machine;
+    standin::BuildMachine(scenario, machine);
+    StandInRun run;
+    run.ExitCode = RunLauncher();
+    run.Trace = machine.TraceLines();
+    run.DebugOutput = machine.DebugOutput;
+    run.ShellCalls = machine.ShellCalls;
+    for (const standin::ShellExecuteCall& call : machine.ShellCalls)
+        run.FileExists.push_back(machine.HasFile(call.File.value_or("")));
+    run.MessageBoxes = machine.MessageBoxes;
+    run.OpenKeys = machine.OpenHandleCount();
+    return run;
+}
 
 int Differs(const char* what, const std::string& expected, const std::string& actual) {
     std::printf("MISMATCH %s\n  expected: \"%s\"\n  actual:   \"%s\"\n", what, GbkToUtf8(expected).c_str(),
@@ -24,78 +73,147 @@ int Differs(const char* what, const std::string& expected, const std::string& ac
     return 1;
 }
 
-int Check(const standin::ScenarioExpectation& expected, const standin::StandInMachine& machine, int exitCode) {
+int Check(const standin::ScenarioExpectation& expected, const StandInRun& run) {
     int failures = 0;
-    const std::vector<std::string> trace = machine.TraceLines();
-    for (std::size_t i = 0; i < std::max(trace.size(), expected.TraceLines.size()); ++i) {
+    for (std::size_t i = 0; i < std::max(run.Trace.size(), expected.TraceLines.size()); ++i) {
         const std::string want = i < expected.TraceLines.size() ? expected.TraceLines[i] : "<no line>";
-        const std::string got = i < trace.size() ? trace[i] : "<no line>";
+        const std::string got = i < run.Trace.size() ? run.Trace[i] : "<no line>";
         if (want != got) failures += Differs(("trace line " + std::to_string(i + 1)).c_str(), want, got);
     }
     // Every line is two calls, the text and a lone "\n".
-    for (std::size_t i = 1; i < machine.DebugOutput.size(); i += 2)
-        if (machine.DebugOutput[i] != "\n") failures += Differs("line end", "\n", machine.DebugOutput[i]);
-    // A start is a shell call on a file the machine has; a call on a missing
-    // file fails silently, as on Windows, and must not be followed by another.
-    std::vector<const standin::ShellExecuteCall*> started;
-    for (const standin::ShellExecuteCall& call : machine.ShellCalls)
-        if (machine.HasFile(call.File.value_or(""))) started.push_back(&call);
-    if (machine.ShellCalls.size() > 1)
-        failures += Differs("shell calls", "at most 1", std::to_string(machine.ShellCalls.size()));
-    if (expected.StartedFile) {
-        if (started.size() != 1) {
-            failures += Differs("started programs", "1", std::to_string(started.size()));
-        } else {
-            const standin::ShellExecuteCall& call = *started[0];
-            if (call.File != expected.StartedFile) failures += Differs("started file", *expected.StartedFile, call.File.value_or("<null>"));
-            if (call.Parameters != std::string(LoginPageUrl)) failures += Differs("argument", LoginPageUrl, call.Parameters.value_or("<null>"));
-            if (call.Verb != std::string("open")) failures += Differs("verb", "open", call.Verb.value_or("<null>"));
-        }
-    } else if (!started.empty()) {
-        failures += Differs("started programs", "0", std::to_string(started.size()));
+    for (std::size_t i = 1; i < run.DebugOutput.size(); i += 2)
+        if (run.DebugOutput[i] != "\n") failures += Differs("line end", "\n", run.DebugOutput[i]);
+    const standin::ScenarioExpectation seen = run.Observed();
+    if (run.ShellCalls.size() > 1)
+        failures += Differs("shell calls", "at most 1", std::to_string(run.ShellCalls.size()));
+    if (expected.StartedFile != seen.StartedFile)
+        failures += Differs("started file", expected.StartedFile.value_or("<none>"), seen.StartedFile.value_or("<none>"));
+    for (const standin::ShellExecuteCall& call : run.ShellCalls) {
+        if (call.Parameters != std::string(LoginPageUrl)) failures += Differs("argument", LoginPageUrl, call.Parameters.value_or("<null>"));
+        if (call.Verb != std::string("open")) failures += Differs("verb", "open", call.Verb.value_or("<null>"));
     }
-    if (expected.MessageBox != (machine.MessageBoxes.size() == 1))
-        failures += Differs("message boxes", expected.MessageBox ? "1" : "0", std::to_string(machine.MessageBoxes.size()));
-    if (exitCode != 0) failures += Differs("exit code", "0", std::to_string(exitCode));
-    if (machine.OpenHandleCount() != 0) failures += Differs("registry keys left open", "0", std::to_string(machine.OpenHandleCount()));
+    if (expected.MessageBox != seen.MessageBox || run.MessageBoxes.size() > 1)
+        failures += Differs("message boxes", expected.MessageBox ? "1" : "0", std::to_string(run.MessageBoxes.size()));
+    if (run.ExitCode != 0) failures += Differs("exit code", "0", std::to_string(run.ExitCode));
+    if (run.OpenKeys != 0) failures += Differs("registry keys left open", "0", std::to_string(run.OpenKeys));
     std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
     return failures == 0 ? 0 : 1;
+}
+
+void PrintMachine(const Scenario& scenario) {
+    static const char* const roots[] = {"HKLM", "HKLM64", "HKU", "HKCU"};
+    std::printf("Machine:\n");
+    for (const standin::ScenarioKey& key : scenario.Keys) {
+        std::printf("  key %s\\%s\n", roots[static_cast<int>(key.Root)], GbkToUtf8(key.Path).c_str());
+        for (const standin::ScenarioValue& value : key.Values) {
+            std::string data;
+            for (const char c : value.Data) data += c == '\0' ? std::string("\\0") : std::string(1, c);
+            std::printf("    value %s (type %u, %zu bytes) %s\n", GbkToUtf8(value.Name).c_str(),
+                        static_cast<unsigned>(value.Type), value.Data.size(), GbkToUtf8(data).c_str());
+        }
+    }
+    for (const std::string& file : scenario.Files) std::printf("  file %s\n", GbkToUtf8(file).c_str());
+}
+
+void PrintRun(const StandInRun& run) {
+    std::printf("Debugger trace (%zu lines):\n", run.Trace.size());
+    for (const std::string& line : run.Trace) std::printf("  | %s\n", GbkToUtf8(line).c_str());
+    for (std::size_t i = 0; i < run.ShellCalls.size(); ++i)
+        std::printf("Started: \"%s\" %s (the file %s)\n", GbkToUtf8(run.ShellCalls[i].File.value_or("")).c_str(),
+                    run.ShellCalls[i].Parameters.value_or("").c_str(),
+                    run.FileExists[i] ? "exists" : "is missing: the shell call fails silently");
+    for (const standin::MessageBoxCall& box : run.MessageBoxes)
+        std::printf("Message box \"%s\": %s\n", GbkToUtf8(box.Caption).c_str(), GbkToUtf8(box.Text).c_str());
+    std::printf("Exit code: %d\n", run.ExitCode);
+}
+
+bool ReadScenario(const char* path, Scenario& scenario) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        std::fprintf(stderr, "cannot read %s\n", path);
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::string error;
+    if (standin::ParseScenario(text.str(), scenario, error)) return true;
+    std::fprintf(stderr, "%s: %s\n", path, error.c_str());
+    return false;
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream file(path, std::ios::binary);
+    file << bytes;
+    if (file.flush()) return true;
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return false;
+}
+
+bool Export(const Scenario& scenario, const std::string& folder, const std::string& name) {
+    const std::string base = folder + "/" + name;
+    for (const bool other : {false, true}) {
+        const std::string reg = standin::ExportRegFile(scenario, other, standin::WineUserSid);
+        const std::string path = base + (other ? ".other.reg" : ".own.reg");
+        if (reg.empty()) std::remove(path.c_str());
+        else if (!WriteFile(path, reg)) return false;
+    }
+    return WriteFile(base + ".json", standin::ExportExpectations(scenario));
+}
+
+std::string NameOf(const std::string& path) {
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    return name.substr(0, name.rfind('.'));
+}
+
+bool ParseNumber(const char* text, std::uint64_t& number) {
+    char* end = nullptr;
+    number = std::strtoull(text, &end, 10);
+    return *text != '\0' && *end == '\0';
+}
+
+int Usage(const char* program) {
+    std::fprintf(stderr,
+                 "usage: %s [--check] FILE.scenario\n"
+                 "       %s --random SEED\n"
+                 "       %s --export DIR FILE.scenario...\n"
+                 "       %s --export DIR --random FIRST COUNT\n",
+                 program, program, program, program);
+    return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool check = argc == 3 && std::strcmp(argv[1], "--check") == 0;
-    if (argc != 2 && !check) {
-        std::fprintf(stderr, "usage: %s [--check] FILE.scenario\n", argv[0]);
-        return 2;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::uint64_t first = 0, count = 0;
+    if (args.size() >= 3 && args[0] == "--export") {
+        if (args[2] == "--random") {
+            if (args.size() != 5 || !ParseNumber(argv[4], first) || !ParseNumber(argv[5], count)) return Usage(argv[0]);
+            for (std::uint64_t seed = first; seed < first + count; ++seed) {
+                Scenario machine = standin::RandomMachine(seed);
+                machine.Expected = RunOnStandIn(machine).Observed();
+                if (!Export(machine, args[1], "random-" + std::to_string(seed))) return 2;
+            }
+            return 0;
+        }
+        for (std::size_t i = 2; i < args.size(); ++i) {
+            Scenario scenario;
+            if (!ReadScenario(args[i].c_str(), scenario) || !Export(scenario, args[1], NameOf(args[i]))) return 2;
+        }
+        return 0;
     }
-    const char* path = argv[argc - 1];
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "%s: cannot read %s\n", argv[0], path);
-        return 2;
+    if (args.size() == 2 && args[0] == "--random") {
+        if (!ParseNumber(argv[2], first)) return Usage(argv[0]);
+        const Scenario machine = standin::RandomMachine(first);
+        PrintMachine(machine);
+        PrintRun(RunOnStandIn(machine));
+        return 0;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-
-    standin::StandInMachine machine;
-    standin::ScenarioExpectation expected;
-    std::string error;
-    if (!standin::LoadScenario(text.str(), machine, expected, error)) {
-        std::fprintf(stderr, "%s: %s\n", path, error.c_str());
-        return 2;
-    }
-    const int exitCode = RunLauncher();
-
-    std::printf("Debugger trace (%zu lines):\n", machine.TraceLines().size());
-    for (const std::string& line : machine.TraceLines()) std::printf("  | %s\n", GbkToUtf8(line).c_str());
-    for (const standin::ShellExecuteCall& call : machine.ShellCalls)
-        std::printf("Started: \"%s\" %s (the file %s)\n", GbkToUtf8(call.File.value_or("")).c_str(),
-                    call.Parameters.value_or("").c_str(),
-                    machine.HasFile(call.File.value_or("")) ? "exists" : "is missing: the shell call fails silently");
-    for (const standin::MessageBoxCall& box : machine.MessageBoxes)
-        std::printf("Message box \"%s\": %s\n", GbkToUtf8(box.Caption).c_str(), GbkToUtf8(box.Text).c_str());
-    std::printf("Exit code: %d\n", exitCode);
-    return check ? Check(expected, machine, exitCode) : 0;
+    const bool check = args.size() == 2 && args[0] == "--check";
+    if (args.size() != 1 && !check) return Usage(argv[0]);
+    Scenario scenario;
+    if (!ReadScenario(args.back().c_str(), scenario)) return 2;
+    const StandInRun run = RunOnStandIn(scenario);
+    PrintRun(run);
+    return check ? Check(scenario.Expected, run) : 0;
 }

@@ -1,0 +1,26 @@
+// A scenario written out for the runs of the real executable under Wine
+// (tools/wine_scenarios.py), so that the Wine runner never reads the scenario
+// format itself: the registry as .reg files to import, and the files and
+// expectations as JSON.
+#pragma once
+
+#include "standin/standin_scenario.h"
+
+#include <string>
+
+namespace standin {
+
+// A .reg file (UTF-16LE with its byte-order mark, as regedit writes one) with
+// the scenario's keys of one registry view: the program's own (HKLM, HKU,
+// HKCU, with HKCU under HKEY_USERS\<userSid>) or the other one (HKLM64).
+// Empty when that view has no keys. Text values are stored as Windows stores
+// them, in UTF-16, so that the "A" functions under code page 936 hand out the
+// scenario's GBK bytes; other types are stored byte for byte.
+std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid);
+
+// {"files": [...], "start": "..." or null, "message": true|false,
+//  "trace": ["<hex of the line's GBK bytes>", ...]}: paths in UTF-8, the
+// trace byte-exact.
+std::string ExportExpectations(const Scenario& scenario);
+
+}  // namespace standin
