@@ -1,6 +1,8 @@
 // The Win32 stand-in: an in-memory registry and recorded calls.
 #include "standin/standin_machine.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -28,17 +30,61 @@ HKEY HandleFromIndex(std::size_t index) { return reinterpret_cast<HKEY>(static_c
 
 bool IsRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_USERS; }
 
+// A GBK lead byte: it and the byte after it are one character, whose second
+// byte may look like '\\' or an ASCII letter.
+bool IsLeadByte(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x81 && byte <= 0xFE;
+}
+
+// The name with its ASCII letters in upper case; the bytes of two-byte
+// characters as they are. Two names are the same key name when these agree.
 std::string Folded(const std::string& name) {
     std::string folded = name;
-    for (char& c : folded) c = FoldAscii(c);
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        if (IsLeadByte(folded[i])) ++i;
+        else folded[i] = FoldAscii(folded[i]);
+    }
     return folded;
 }
 
-// Sorts subkeys as the registry keeps them: by name, ASCII letters folded to
-// upper case, other bytes (GBK) compared as unsigned bytes.
+// What the registry orders names by: their UTF-16 code units (the registry
+// keeps names in UTF-16), ASCII letters in upper case. A GBK name's bytes
+// order differently: 程 (B3 CC) comes before 微 (CE A2) as bytes, after it as
+// U+7A0B and U+5FAE. Bytes that are not GBK sort as units of their own.
+std::u16string SortKey(const std::string& name) {
+    static iconv_t converter = iconv_open("UTF-16LE", "GBK");
+    const std::string folded = Folded(name);
+    std::u16string units;
+    for (std::size_t i = 0; i < folded.size();) {
+        const std::size_t width = IsLeadByte(folded[i]) && i + 1 < folded.size() ? 2 : 1;
+        char in[2] = {folded[i], width == 2 ? folded[i + 1] : '\0'};
+        unsigned char out[4] = {};
+        char* inPtr = in;
+        char* outPtr = reinterpret_cast<char*>(out);
+        std::size_t inLeft = width, outLeft = sizeof out;
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        if (converter != reinterpret_cast<iconv_t>(-1) &&
+            iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && outLeft == 2) {
+            units += static_cast<char16_t>(out[0] | out[1] << 8);
+            i += width;
+        } else {
+            units += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(folded[i++]));
+        }
+    }
+    return units;
+}
+
+// Sorts subkeys as the registry keeps them (SortKey).
 void SortSubkeys(RegistryKey& key) {
-    std::stable_sort(key.Subkeys.begin(), key.Subkeys.end(),
-                     [](const RegistryKey& a, const RegistryKey& b) { return Folded(a.Name) < Folded(b.Name); });
+    std::vector<std::pair<std::u16string, std::size_t>> order;
+    for (std::size_t i = 0; i < key.Subkeys.size(); ++i) order.emplace_back(SortKey(key.Subkeys[i].Name), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<RegistryKey> sorted;
+    sorted.reserve(order.size());
+    for (const auto& entry : order) sorted.push_back(std::move(key.Subkeys[entry.second]));
+    key.Subkeys = std::move(sorted);
     for (RegistryKey& subkey : key.Subkeys) SortSubkeys(subkey);
 }
 
@@ -51,16 +97,25 @@ std::size_t FindCaseless(const std::string& text, const std::string& part) {
 }  // namespace
 
 bool SameKeyName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (IsLeadByte(a[i]) && i + 1 < a.size()) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+            ++i;
+        } else if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool SplitKeyPath(const std::string& path, std::vector<std::string>& names) {
     names.clear();
     std::size_t start = 0;
     while (start < path.size()) {
-        std::size_t end = path.find('\\', start);
-        if (end == std::string::npos) end = path.size();
+        // A backslash byte that is the second byte of a GBK character does not end a name.
+        std::size_t end = start;
+        while (end < path.size() && path[end] != '\\') end += IsLeadByte(path[end]) && end + 1 < path.size() ? 2 : 1;
         if (end == start) return false;  // "\\" at the start or doubled
         names.push_back(path.substr(start, end - start));
         start = end + 1;

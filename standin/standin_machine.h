@@ -110,8 +110,9 @@ public:
                    DWORD type = REG_SZ);
     // Removes the key and its subtree; true when it existed.
     bool RemoveKey(HKEY root, const std::string& path);
-    // Puts every key's subkeys in the order the registry keeps them: sorted by
-    // name, ASCII letters compared without case, other bytes as they are.
+    // Puts every key's subkeys in the order the registry keeps them: by the
+    // UTF-16 code units of their names (GBK converted), ASCII letters
+    // compared without case.
     void SortRegistry();
     void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
     // Environment variables the shell expands in a file name ("%SystemDrive%").
@@ -188,8 +189,10 @@ bool InsideStandIn();
 std::string KeyTarget(HKEY root, const std::string& path);
 
 // Registry path helpers shared by the stand-in and its scenario loader.
-bool SameKeyName(const std::string& a, const std::string& b);  // ASCII case-insensitive
-// Splits "A\B\C\" into {"A","B","C"}; false for an empty name inside the path.
+// ASCII letters compared without case; the two bytes of a GBK character as they are.
+bool SameKeyName(const std::string& a, const std::string& b);
+// Splits "A\B\C\" into {"A","B","C"}; false for an empty name inside the
+// path. The second byte of a GBK character never splits.
 bool SplitKeyPath(const std::string& path, std::vector<std::string>& names);
 
 }  // namespace standin

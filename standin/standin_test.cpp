@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -57,6 +59,34 @@ TEST(StandInRegistry, EnumeratesSubkeysInGivenOrderAndRejectsNamesThatDoNotFit) 
     length = sizeof name;
     EXPECT_EQ(RegEnumKeyExA(key, 3, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
     RegCloseKey(key);
+}
+
+// Found by comparing random machines with Wine: the registry orders names by
+// their UTF-16 code units, not by their GBK bytes, and a GBK character's
+// second byte is never a separator or a letter to fold.
+TEST(StandInRegistry, GbkNamesSortAsUtf16AndKeepTheirSecondBytes) {
+    StandInMachine machine;
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\\xB3\xCC\xD0\xF2");  // 程序, U+7A0B: GBK B3 CC
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\\xCE\xA2\xD0\xC5");  // 微信, U+5FAE: GBK CE A2
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\b");
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\\x81\x5C");            // 乗: its second byte is '\\'
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\\x81\x41");            // 丄 and 乤: second bytes 'A' and 'a'
+    machine.AddKey(HKEY_LOCAL_MACHINE, "K\\\x81\x61");
+    machine.SortRegistry();
+    HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
+    std::vector<std::string> names;
+    char name[255];
+    DWORD length = sizeof name;
+    for (DWORD index = 0; RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++index, length = sizeof name)
+        names.emplace_back(name, length);
+    RegCloseKey(key);
+    // b, then U+4E04 丄, U+4E64 乤, U+4E57 乗... in code unit order: 4E04 < 4E57 < 4E64 < 5FAE < 7A0B.
+    EXPECT_EQ(names, (std::vector<std::string>{"b", "\x81\x41", "\x81\x5C", "\x81\x61", "\xCE\xA2\xD0\xC5",
+                                               "\xB3\xCC\xD0\xF2"}));
+    RegCloseKey(Open(HKEY_LOCAL_MACHINE, "K\\\x81\x5C"));
+    HKEY missing = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K\\\x81", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(StandInRegistry, EnumeratesValuesWithTheirTypeAndOverflowCodes) {
