@@ -78,26 +78,45 @@ add_library(planted_dll SHARED tools/windows/planted_dll.cpp)
 set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted)
 target_link_options(planted_dll PRIVATE -static -s)
 
+# The Wine runs read no scenario file themselves: the host tool
+# (kestlo-standin-run, tools/standin_run.cpp), built here for this machine by
+# its own compiler, exports each one for them. The first test builds it.
+set(KESTLO_HOST_TOOL_DIR ${CMAKE_CURRENT_BINARY_DIR}/host-tool)
+add_custom_target(host_tool
+  COMMAND ${CMAKE_COMMAND} -E env --unset=CC --unset=CXX
+          ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${KESTLO_HOST_TOOL_DIR} -DCMAKE_BUILD_TYPE=Release
+          -DBUILD_TESTING=OFF -DKESTLO_LOGIN_HOST=${KESTLO_LOGIN_HOST}
+  COMMAND ${CMAKE_COMMAND} --build ${KESTLO_HOST_TOOL_DIR} --target kestlo-standin-run
+  VERBATIM)
+add_test(NAME wine.host_tool COMMAND ${CMAKE_COMMAND} --build ${CMAKE_CURRENT_BINARY_DIR} --target host_tool)
+set_tests_properties(wine.host_tool PROPERTIES FIXTURES_SETUP host_tool)
+set(wine_runner /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_scenarios.py
+    --build ${CMAKE_CURRENT_BINARY_DIR} --standin-run ${KESTLO_HOST_TOOL_DIR}/kestlo-standin-run
+    --arch ${KESTLO_WINE_ARCHES} --login-url "http://${KESTLO_LOGIN_HOST}/member/login.jhtml")
+
 # The real executable under Wine, on every scenario and the demo machine, in a
 # 32-bit and a 64-bit prefix (tools/wine_scenarios.py). On a machine that
 # cannot run 32-bit programs the runner exits with 77 and ctest reports the
 # test as skipped; the 64-bit build's runs stand in for it there.
 file(GLOB wine_scenario_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/scenarios/*.scenario)
 add_test(NAME wine.scenarios
-  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_scenarios.py
-          --build ${CMAKE_CURRENT_BINARY_DIR} --out ${CMAKE_CURRENT_BINARY_DIR}/wine --arch ${KESTLO_WINE_ARCHES}
-          --login-url "http://${KESTLO_LOGIN_HOST}/member/login.jhtml"
+  COMMAND ${wine_runner} --out ${CMAKE_CURRENT_BINARY_DIR}/wine
           ${wine_scenario_files} ${CMAKE_CURRENT_SOURCE_DIR}/demo/demo.scenario)
-set_tests_properties(wine.scenarios PROPERTIES TIMEOUT 1200 SKIP_RETURN_CODE 77)
+set_tests_properties(wine.scenarios PROPERTIES TIMEOUT 1200 SKIP_RETURN_CODE 77 FIXTURES_REQUIRED host_tool)
+
+# Seeded random machines, each run on the stand-in and as the real executable
+# under Wine: the trace and the decision must be the same, byte for byte.
+set(KESTLO_RANDOM_MACHINES "1:20" CACHE STRING "Random machines compared with Wine: FIRST:COUNT seeds")
+add_test(NAME wine.random_machines
+  COMMAND ${wine_runner} --out ${CMAKE_CURRENT_BINARY_DIR}/wine-random --random ${KESTLO_RANDOM_MACHINES})
+set_tests_properties(wine.random_machines PROPERTIES TIMEOUT 3600 SKIP_RETURN_CODE 77 FIXTURES_REQUIRED host_tool)
 
 # A copy of the executable in a folder where DLLs named like system ones were
 # planted, Wine told to load them as Windows loads a DLL that is not a KnownDLL
 # (from the executable's folder first): none may be loaded, with the message
 # box shown or a browser started.
 add_test(NAME wine.planted_dlls
-  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_scenarios.py
-          --build ${CMAKE_CURRENT_BINARY_DIR} --out ${CMAKE_CURRENT_BINARY_DIR}/wine-planted --arch ${KESTLO_WINE_ARCHES}
-          --login-url "http://${KESTLO_LOGIN_HOST}/member/login.jhtml" --plant-dlls
+  COMMAND ${wine_runner} --out ${CMAKE_CURRENT_BINARY_DIR}/wine-planted --plant-dlls
           ${CMAKE_CURRENT_SOURCE_DIR}/scenarios/nothing-installed.scenario
           ${CMAKE_CURRENT_SOURCE_DIR}/scenarios/chrome-and-firefox.scenario)
-set_tests_properties(wine.planted_dlls PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
+set_tests_properties(wine.planted_dlls PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77 FIXTURES_REQUIRED host_tool)

@@ -1,0 +1,153 @@
+"""A Wine prefix for the runs of the real executable: made once per run,
+its registry restored from a snapshot before each scenario."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+SKIPPED = 77  # exit code that ctest reports as a skipped test (SKIP_RETURN_CODE)
+TOOLS = r'C:\kestlo-e2e-tools'
+# Where --plant-dlls copies the launcher, as if downloaded (see wine_scenarios.py).
+DOWNLOADS = r'C:\users\Public\Downloads'
+PLANTED = ('uxtheme', 'dwmapi', 'cryptbase', 'propsys', 'userenv', 'oleacc', 'apphelp', 'setupapi', 'ntmarta')
+PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
+REGISTRY_FILES = ('system.reg', 'user.reg', 'userdef.reg')
+
+# The Wine loader: the usual wrapper, or Wine's 64-bit loader itself where the
+# wrapper would pick a 32-bit one that cannot start (use_wine64_loader).
+WINE = ['wine']
+
+
+class PrefixError(Exception):
+    pass
+
+
+def program_bits(path):
+    """32 or 64: the machine type in the PE header of a Windows program."""
+    with open(path, 'rb') as f:
+        header = f.read(4096)
+    offset = int.from_bytes(header[0x3c:0x40], 'little')
+    return 64 if int.from_bytes(header[offset + 4:offset + 6], 'little') == 0x8664 else 32
+
+
+def wine32_runs():
+    """Whether this machine can run Wine's 32-bit loader (tools/wine32-runs.sh)."""
+    script = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'wine32-runs.sh')
+    return subprocess.run([script]).returncode == 0
+
+
+def use_wine64_loader():
+    WINE[:] = ['/usr/lib/wine/wine64']
+
+
+class Prefix:
+    """One Wine prefix, its wineserver running with the GBK locale (code page 936)."""
+
+    def __init__(self, folder, arch, build, plant_dlls=False):
+        self.folder, self.arch, self.build, self.plant_dlls = folder, arch, build, plant_dlls
+        overrides = 'mscoree,mshtml='
+        if plant_dlls:
+            # Native first, searched for as Windows searches a DLL that is not a KnownDLL.
+            overrides += ';' + ','.join(PLANTED) + '=n,b'
+        self.env = dict(os.environ, WINEPREFIX=folder, WINEARCH=arch, WINEDEBUG='-all',
+                        LC_ALL='zh_CN.UTF-8', WINEDLLOVERRIDES=overrides)
+        if WINE != ['wine']:
+            self.env['WINELOADER'] = WINE[0]
+        self.bits = program_bits(os.path.join(build, 'Kestlo desktop.exe'))
+        self.drive_c = os.path.join(folder, 'drive_c')
+        self.snapshot = os.path.join(folder + '.snapshot')
+        self.launcher = (DOWNLOADS if plant_dlls else TOOLS) + r'\Kestlo desktop.exe'
+
+    def create(self):
+        """Starts making the prefix; returns the process to wait for (10-20 s)."""
+        for folder in (self.folder, self.snapshot):
+            if os.path.exists(folder):
+                self.stop_server()
+                shutil.rmtree(folder)
+        os.makedirs(self.folder)
+        return subprocess.Popen([*WINE, 'wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def ready(self):
+        """Copies the programs in and takes the snapshot that restore() goes back to."""
+        subprocess.run(['wineserver', '-w'], env=self.env, check=True)
+        tools = self.unix(TOOLS)
+        os.makedirs(tools, exist_ok=True)
+        for name in ('Kestlo desktop.exe', 'trace_collector.exe'):
+            shutil.copy(os.path.join(self.build, name), tools)
+        if self.plant_dlls:
+            downloads = self.unix(DOWNLOADS)
+            os.makedirs(downloads, exist_ok=True)
+            shutil.copy(os.path.join(self.build, 'Kestlo desktop.exe'), downloads)
+            for name in PLANTED:
+                shutil.copy(os.path.join(self.build, 'planted.dll'), os.path.join(downloads, name + '.dll'))
+            os.makedirs(self.unix(PLANTED_MARKERS), exist_ok=True)
+        os.makedirs(self.snapshot)
+        for name in REGISTRY_FILES:
+            shutil.copy2(os.path.join(self.folder, name), self.snapshot)
+        self.start_server()
+
+    def restore(self):
+        """Puts the registry back as it was when the prefix was made."""
+        self.stop_server()
+        for name in REGISTRY_FILES:
+            shutil.copy2(os.path.join(self.snapshot, name), self.folder)
+        self.start_server()
+
+    def start_server(self):
+        # One wineserver until the next restore, started with the GBK locale:
+        # it keeps the locale it started with.
+        subprocess.run(['wineserver', '-p'], env=self.env, check=True)
+
+    def stop_server(self):
+        """Ends the wineserver and every Wine program of the prefix, and waits for it."""
+        subprocess.run(['wineserver', '-k'], env=self.env, capture_output=True)
+        subprocess.run(['wineserver', '-w'], env=self.env, capture_output=True)
+
+    def planted_loads(self):
+        """The planted DLLs that some program loaded since the last call; clears the record."""
+        folder = self.unix(PLANTED_MARKERS)
+        loaded = sorted(os.listdir(folder))
+        for name in loaded:
+            os.remove(os.path.join(folder, name))
+        return [name[:-len('.loaded')] for name in loaded]
+
+    def unix(self, windows_path):
+        if not windows_path[:3].upper() == 'C:\\':
+            raise PrefixError(f'files must be on drive C: {windows_path}')
+        return os.path.join(self.drive_c, *windows_path[3:].split('\\'))
+
+    def wine(self, *args, timeout=60):
+        """Runs a Wine program; returns (exit code, its standard output and error).
+
+        Output goes through a file, not a pipe: the first Wine program of a
+        session starts services that inherit its handles and outlive it, and a
+        pipe would then never reach its end."""
+        with tempfile.TemporaryFile() as out:
+            code = subprocess.run([*WINE, *args], env=self.env, stdout=out, stderr=out,
+                                  stdin=subprocess.DEVNULL, timeout=timeout).returncode
+            out.seek(0)
+            return code, out.read()
+
+    def import_reg(self, reg_file, other_view):
+        """Imports a .reg file through the launcher's own registry view or the other one.
+
+        For the 32-bit launcher the own view is the 32-bit one; for the 64-bit
+        test build the two swap, so that every scenario keeps its outcome."""
+        if self.arch == 'win32':
+            if other_view:
+                return  # a 32-bit Windows has no other view
+            options = []
+        else:
+            own, other = ('64', '32') if self.bits == 64 else ('32', '64')
+            options = ['/reg:' + (other if other_view else own)]
+        # Right after the wineserver starts, an import has failed now and then
+        # (once in about a hundred runs): one more try, and the output if that fails too.
+        for attempt in (1, 2):
+            code, output = self.wine('reg', 'import', 'Z:' + reg_file.replace('/', '\\'), *options, timeout=300)
+            if code == 0:
+                return
+            time.sleep(1)
+        raise PrefixError(f'reg import failed twice on {reg_file}, exit code {code}: '
+                          + output.decode('utf-8', 'replace').strip())

@@ -1,0 +1,164 @@
+"""Running one exported scenario (kestlo-standin-run --export) with the real
+executable under trace_collector.exe, and checking what an observer sees:
+the trace byte for byte, the program started and its command line, the
+message box, the exit code."""
+import json
+import os
+import re
+import shutil
+import subprocess
+import time
+
+import display
+from prefix import WINE, PrefixError, TOOLS
+
+CAPTION = '提示'
+COLLECT_TIMEOUT = 40        # seconds the launcher may run, message box included
+WINDOW_WAIT = 25            # seconds to wait for an expected message box
+BROWSER_WAIT = 10           # seconds to wait for a started browser's record
+STARTED_LOG = r'C:\kestlo-e2e\started.log'  # written by tools/windows/fake_browser.cpp
+
+
+def load(export_dir, name):
+    with open(os.path.join(export_dir, name + '.json'), encoding='utf-8') as f:
+        expected = json.load(f)
+    expected['trace'] = [bytes.fromhex(line) for line in expected['trace']]
+    return expected
+
+
+def run(prefix, export_dir, name, work):
+    """Restores the prefix's registry, imports the scenario, runs the launcher.
+    Returns (expected, observed)."""
+    expected = load(export_dir, name)
+    prefix.restore()
+    for other_view in (False, True):
+        reg = os.path.join(export_dir, name + ('.other.reg' if other_view else '.own.reg'))
+        if os.path.exists(reg):
+            prefix.import_reg(reg, other_view)
+    created = []
+    for file in expected['files']:
+        target = prefix.unix(file)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), target)
+        created.append(target)
+    started_log = prefix.unix(STARTED_LOG)
+    if os.path.exists(started_log):
+        os.remove(started_log)
+    try:
+        observed = observe(prefix, name, work, expected, started_log)
+    finally:
+        for target in created:
+            if os.path.exists(target):
+                os.remove(target)
+    return expected, observed
+
+
+def observe(prefix, name, work, expected, started_log):
+    observed = {'trace': [], 'calls': [], 'exit': None, 'message': False, 'screenshot': None,
+                'started': None, 'command': None, 'records': 0}
+    trace_file = os.path.join(work, name + '.trace')
+    collector = subprocess.Popen(
+        [*WINE, TOOLS + r'\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
+         str(COLLECT_TIMEOUT), prefix.launcher],
+        env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.time() + COLLECT_TIMEOUT + 15
+    window_deadline = time.time() + (WINDOW_WAIT if expected['message'] else COLLECT_TIMEOUT)
+    while collector.poll() is None and time.time() < deadline:
+        window = display.window_named(CAPTION) if time.time() < window_deadline else None
+        if window:
+            observed['message'] = True
+            observed['screenshot'] = os.path.join(work, name + '.png')
+            display.close_after_screenshot(window, observed['screenshot'])
+            window_deadline = 0
+        time.sleep(0.3)
+    if collector.poll() is None:
+        collector.kill()
+        collector.wait()
+        raise PrefixError('the launcher did not end in time')
+    with open(trace_file) as f:
+        for line in f:
+            kind, _, rest = line.strip().partition(' ')
+            if kind == 'S':
+                observed['calls'].append(bytes.fromhex(rest))
+            elif kind == 'X':
+                observed['exit'] = int(rest)
+            elif kind == 'T':
+                observed['exit'] = 'still running after %d s' % COLLECT_TIMEOUT
+    joined = b''.join(observed['calls'])
+    observed['trace'] = joined.split(b'\n')[:-1] if joined.endswith(b'\n') else joined.split(b'\n')
+    if joined == b'':
+        observed['trace'] = []
+
+    # A started browser writes its record shortly after the launcher exits.
+    wait_until = time.time() + (BROWSER_WAIT if expected['start'] else 1.5)
+    while time.time() < wait_until and not os.path.exists(started_log):
+        time.sleep(0.2)
+    time.sleep(0.3)
+    if os.path.exists(started_log):
+        with open(started_log, 'rb') as f:
+            record = f.read().decode('gbk', 'replace').splitlines()
+        observed['started'] = record[0][len('module '):] if record else ''
+        observed['command'] = record[1][len('command '):] if len(record) > 1 else ''
+        observed['records'] = len(record) // 2
+    return observed
+
+
+def check(expected, observed, login_url):
+    """The differences between what was expected and what was observed, as sentences."""
+    problems = []
+    if observed['trace'] != expected['trace']:
+        problems.append('trace differs:\n' + diff_lines(expected['trace'], observed['trace']))
+    if any(call != b'\n' for call in observed['calls'][1::2]):
+        problems.append('a trace line was not followed by a lone "\\n" call')
+    if observed['exit'] != 0:
+        problems.append(f'exit code {observed["exit"]}, expected 0')
+    if expected['message'] != observed['message']:
+        problems.append('message box ' + ('not shown' if expected['message'] else 'shown unexpectedly'))
+    want = expected['start']
+    if want is not None:
+        # The shell expands environment references before it opens the file.
+        want = re.sub('%SystemDrive%', lambda m: 'C:', want, flags=re.IGNORECASE)
+    if want is None and observed['started'] is not None:
+        problems.append(f'started {observed["started"]} unexpectedly')
+    if want is not None:
+        if observed['started'] is None:
+            problems.append(f'{want} was not started')
+        else:
+            # The program runs from the resolved path: doubled backslashes collapse.
+            if observed['started'] != re.sub(r'\\+', lambda m: '\\', want):
+                problems.append(f'started {observed["started"]}, expected {want}')
+            expected_command = f'"{want}" {login_url}'
+            if observed['command'] != expected_command:
+                problems.append(f'command line {observed["command"]!r}, expected {expected_command!r}')
+            if observed['records'] != 1:
+                problems.append(f'{observed["records"]} browsers started')
+    return problems
+
+
+def diff_lines(expected, actual):
+    rows = []
+    for i in range(max(len(expected), len(actual))):
+        e = expected[i] if i < len(expected) else None
+        a = actual[i] if i < len(actual) else None
+        mark = ' ' if e == a else '!'
+        rows.append(f'  {mark} {i + 1:3} expected {show(e)}  actual {show(a)}')
+    return '\n'.join(rows)
+
+
+def show(line):
+    return '<none>' if line is None else repr(line.decode('gbk', 'replace'))
+
+
+def describe(name, arch, observed):
+    print(f'--- {name} ({arch})')
+    print(f'Debugger trace ({len(observed["trace"])} lines):')
+    for line in observed['trace']:
+        print('  | ' + line.decode('gbk', 'replace'))
+    if observed['started'] is not None:
+        print(f'Started: {observed["started"]}  (a stand-in browser that records how it was started)')
+        print(f'  with the command line: {observed["command"]}')
+    if observed['message']:
+        print(f'Message box "{CAPTION}" shown; screenshot: {observed["screenshot"]}')
+    if observed['started'] is None and not observed['message']:
+        print('Nothing started and no message shown.')
+    print(f'Exit code: {observed["exit"]}')
