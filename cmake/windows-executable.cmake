@@ -74,9 +74,20 @@ foreach(helper trace_collector fake_browser minimal_launch)
   target_link_options(${helper} PRIVATE -static -s)
 endforeach()
 set_target_properties(fake_browser minimal_launch PROPERTIES WIN32_EXECUTABLE ON)
+# The registry probes against the real registry (ctest wine.probes).
+add_executable(registry_probes tools/windows/registry_probes.cpp platform/registry_contract.cpp)
+target_link_libraries(registry_probes PRIVATE kestlo_core)
+target_link_options(registry_probes PRIVATE -static -s)
 add_library(planted_dll SHARED tools/windows/planted_dll.cpp)
 set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted)
 target_link_options(planted_dll PRIVATE -static -s)
+
+# The registry probes that the stand-in answers on the host, against Wine's
+# real registry, in each prefix (tools/wine_probes.py).
+add_test(NAME wine.probes
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_probes.py
+          --build ${CMAKE_CURRENT_BINARY_DIR} --out ${CMAKE_CURRENT_BINARY_DIR}/wine-probes --arch ${KESTLO_WINE_ARCHES})
+set_tests_properties(wine.probes PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
 
 # The Wine runs read no scenario file themselves: the host tool
 # (kestlo-standin-run, tools/standin_run.cpp), built here for this machine by

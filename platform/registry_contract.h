@@ -1,0 +1,64 @@
+// The registry and debug-output behaviour the launcher relies on, as probes
+// that run against any implementation of platform/win32.h: the host's
+// stand-in (standin/registry_contract_test.cpp) and Windows itself
+// (tools/windows/registry_probes.cpp, run under Wine as ctest wine.probes).
+// One source, so that the stand-in is held to what the real registry does.
+//
+// The probes build their own keys below a scratch key in the user's own hive,
+// through the setup functions each platform gives, and read them back through
+// the "A" functions the launcher calls, buffers pre-filled with '#' so that an
+// unexpected write shows.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <string>
+#include <vector>
+
+// Where the platforms really differ, each difference named here and nowhere
+// else; a probe that meets one checks the behaviour of the platform it runs on.
+struct ContractPlatform {
+    const char* Name;
+    // Wine's RegOpenKeyExA converts the path through a MAX_PATH-sized buffer:
+    // a path of more than 260 characters fails with ERROR_MORE_DATA. Windows
+    // opens it.
+    bool LongPathsFail;
+    // A standard user on Windows (the launcher's manifest is asInvoker) gets
+    // ERROR_ACCESS_DENIED for write rights on HKLM. Wine runs every program
+    // with full rights.
+    bool MachineWritesDenied;
+    // The stand-in keeps one registry view, the 32-bit one the launcher sees:
+    // KEY_WOW64_32KEY opens it, KEY_WOW64_64KEY is rejected with
+    // ERROR_INVALID_PARAMETER. Windows and Wine open either view.
+    bool OneView;
+};
+
+inline constexpr ContractPlatform StandInWindows{"the stand-in, Windows flavour", false, true, true};
+inline constexpr ContractPlatform StandInWine{"the stand-in, Wine flavour", true, true, true};
+inline constexpr ContractPlatform RealWine{"Wine", true, false, false};
+
+// How a platform builds the probes' keys: paths below Root, values with their
+// data as RegEnumValueA hands it out (GBK text with its NUL for strings).
+struct ContractScratch {
+    HKEY Root = nullptr;
+    std::string Path;  // the scratch key, e.g. "<user SID>\Software\Kestlo registry probes"
+    void (*AddKey)(const std::string& path) = nullptr;
+    void (*AddValue)(const std::string& keyPath, const std::string& name, DWORD type, const std::string& data) =
+        nullptr;
+    // A key below HKLM in the registry view the program does not see; does
+    // nothing on a platform with one view.
+    void (*AddOtherViewKey)(const std::string& path) = nullptr;
+};
+
+// The path below HKLM that the view probe uses for AddOtherViewKey.
+inline constexpr char OtherViewProbeKey[] = "SOFTWARE\\Kestlo registry probes";
+
+// Builds the probes' keys, runs every registry probe, and returns one line per
+// failed check: "registry_contract.cpp:LINE: what was expected".
+std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, const ContractScratch& scratch);
+
+// Writes the debug-output probes with OutputDebugStringA, one call each.
+void WriteTraceProbes();
+// Checks what a debugger received from WriteTraceProbes, one string per call
+// without its NUL; returns one line per failed check.
+std::vector<std::string> CheckTraceProbes(const std::vector<std::string>& received);

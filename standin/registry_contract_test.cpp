@@ -1,0 +1,63 @@
+// The registry probes (platform/registry_contract.cpp) against the stand-in,
+// in both of its flavours: it must answer them as Windows and Wine do.
+#include "platform/registry_contract.h"
+#include "standin/standin_machine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using standin::StandInMachine;
+
+StandInMachine* machine = nullptr;
+
+ContractScratch StandInScratch(StandInMachine& active) {
+    machine = &active;
+    active.AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE");  // as every Windows has it
+    ContractScratch scratch;
+    scratch.Root = HKEY_USERS;
+    scratch.Path = active.UserSid + "\\Software\\Kestlo registry probes";
+    // Keys sort as the registry keeps them, whatever order they are made in.
+    scratch.AddKey = [](const std::string& path) {
+        machine->AddKey(HKEY_USERS, path);
+        machine->SortRegistry();
+    };
+    scratch.AddValue = [](const std::string& key, const std::string& name, DWORD type, const std::string& data) {
+        machine->AddValue(HKEY_USERS, key, name, type, data);
+    };
+    scratch.AddOtherViewKey = [](const std::string&) {};  // one view
+    return scratch;
+}
+
+std::string Lines(const std::vector<std::string>& failures) {
+    std::string text;
+    for (const std::string& failure : failures) text += failure + "\n";
+    return text;
+}
+
+TEST(RegistryContract, TheStandInAnswersEveryProbeAsWindowsDoes) {
+    StandInMachine active;
+    const std::vector<std::string> failures = RunRegistryContract(StandInWindows, StandInScratch(active));
+    EXPECT_TRUE(failures.empty()) << Lines(failures);
+    EXPECT_EQ(active.OpenHandleCount(), 0u);
+}
+
+TEST(RegistryContract, TheWineFlavourAnswersEveryProbeAsWineDoes) {
+    StandInMachine active;
+    active.Behaviour = standin::Flavour::Wine;
+    const std::vector<std::string> failures = RunRegistryContract(StandInWine, StandInScratch(active));
+    EXPECT_TRUE(failures.empty()) << Lines(failures);
+}
+
+TEST(RegistryContract, DebugStringsArriveByteForByte) {
+    StandInMachine active;
+    WriteTraceProbes();
+    const std::vector<std::string> failures = CheckTraceProbes(active.DebugOutput);
+    EXPECT_TRUE(failures.empty()) << Lines(failures);
+    // And the check sees a string that changed on the way.
+    std::vector<std::string> changed = active.DebugOutput;
+    changed[1][0] = '?';
+    EXPECT_EQ(CheckTraceProbes(changed).size(), 1u);
+}
+
+}  // namespace
