@@ -40,7 +40,7 @@ void BuildMachine(standin::StandInMachine& machine, int entries) {
     machine.AddString(HKEY_LOCAL_MACHINE, base + "Google Chrome", "DisplayName", "Google Chrome");
     machine.AddString(HKEY_LOCAL_MACHINE, base + "Google Chrome", "InstallLocation",
                       "C:\\Program Files\\Google\\Chrome\\Application");
-    machine.AddKey(HKEY_USERS, "S-1-5-21-0-0-0-1000");
+    machine.AddKey(HKEY_USERS, machine.UserSid);
 }
 
 void LaunchSequence(benchmark::State& state) {

@@ -12,7 +12,7 @@ const std::string Suffix = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Unin
 
 TEST(FindUserUninstallPath, IsTheProcessUsersOwnHiveWhateverItsForm) {
     const char* const sids[] = {
-        "S-1-5-21-0-0-0-1000",                          // Wine's user
+        standin::WineUserSid,                           // Wine's user
         "S-1-5-21-3623811015-3361044348-30300820-1013",  // a domain or local account
         "S-1-5-18",                                     // SYSTEM reads its own profile's hive
         "S-1-12-1-3570717441-1201541541-2870795942-3512313087",  // a Microsoft Entra ID account

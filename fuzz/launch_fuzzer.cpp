@@ -23,6 +23,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -49,7 +50,7 @@ std::string PickHive(FuzzedDataProvider& in) {
     case 1: return "S-1-5-18";
     case 2: return UserHive;
     case 3: return UserHive + "_Classes";
-    case 4: return "S-1-5-21-0-0-0-1000";
+    case 4: return standin::WineUserSid;
     default: return in.ConsumeRandomLengthString(300);
     }
 }
@@ -75,9 +76,21 @@ std::string PickData(FuzzedDataProvider& in) {
     }
 }
 
-// The registry's names and texts: what a scan may trace.
+// One uninstall entry as the input made it: its key and its values in the
+// order they were added.
+struct PlantedEntry {
+    HKEY Root;
+    std::string Path;
+    std::string Subkey;
+    std::vector<standin::RegistryValue> Values;
+};
+
+// What the input put on the machine: the registry's names and texts (what a
+// scan may trace), its entries, and whether any call was made to fail.
 struct Traceable {
     std::set<std::string> Lines;
+    std::vector<PlantedEntry> Entries;
+    bool Injected = false;
 };
 
 void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable) {
@@ -120,11 +133,18 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
             continue;
         machine.AddKey(root, base + subkey);
         keys.emplace_back(root, base + subkey);
+        // Keys that differ only in letter case are one key: their values join.
+        auto entry = std::find_if(traceable.Entries.begin(), traceable.Entries.end(), [&](const PlantedEntry& e) {
+            return e.Root == root && standin::SameKeyName(e.Path, base + subkey);
+        });
+        if (entry == traceable.Entries.end())
+            entry = traceable.Entries.insert(entry, PlantedEntry{root, base + subkey, subkey, {}});
         for (int values = in.ConsumeIntegralInRange(0, 4); values > 0; --values) {
             const std::string name = PickName(in, valueNames, std::size(valueNames));
             const DWORD type = in.ConsumeIntegralInRange<DWORD>(0, 5);
             const std::string data = PickData(in);
             machine.AddValue(root, base + subkey, name, type, data);
+            entry->Values.push_back({name, type, data});
             // What a display-name line can be: the data up to its first NUL,
             // or empty when it does not fit.
             const std::string text = data.substr(0, data.find('\0'));
@@ -147,6 +167,7 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
             failure.Result = ERROR_KEY_DELETED;
         if (in.ConsumeBool()) failure.NameBufferHolds = in.ConsumeRandomLengthString(300);
         machine.Inject(failure);
+        traceable.Injected = true;
     }
     machine.SortRegistry();
     for (const auto& [root, path] : keys) {
@@ -157,10 +178,64 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
     }
 }
 
-std::string ExpectedLocation(const BrowserCatalogue& catalogue, std::string_view name) {
-    for (const BrowserRecord& record : catalogue)
-        if (record.Name == name && !record.InstallLocation.empty()) return record.InstallLocation;
+// The oracle of the launch decision, from what the input put on the machine,
+// not from the catalogue the launcher built.
+
+// The text a reader with the launcher's buffers gets from the entry's value
+// `name`: the first value of exactly that name whose data fits 1,024 bytes
+// (one that does not fit is passed over), up to its first NUL.
+std::string ReadableText(const PlantedEntry& entry, const char* name) {
+    for (const standin::RegistryValue& value : entry.Values)
+        if (value.Name == name && value.Data.size() <= 1024) return value.Data.substr(0, value.Data.find('\0'));
     return {};
+}
+
+// True when the name ends in the first byte of a two-byte GBK character: a
+// name no registry hands out through code page 936, and one that swallows the
+// '\' the scan appends to it.
+bool EndsMidCharacter(const std::string& name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x81 && byte <= 0xFE && ++i == name.size()) return true;
+    }
+    return false;
+}
+
+// The entries the scans read, or none when the input is beyond this model:
+// a failure injected, a subkey name that does not enumerate and open as
+// itself (a NUL in it, too long for the name buffer, cut mid-character), a
+// path Wine cannot open.
+std::optional<std::vector<const PlantedEntry*>> ScannedEntries(const Traceable& planted,
+                                                               const StandInMachine& machine) {
+    if (planted.Injected) return std::nullopt;
+    const standin::TokenFailures& fails = machine.TokenFails;
+    const bool userKnown = !fails.OpenProcessToken && !fails.GetTokenInformation && !fails.ConvertSidToStringSidA;
+    const std::string userBase = machine.UserSid + UserUninstallSuffix;
+    std::vector<const PlantedEntry*> scanned;
+    for (const PlantedEntry& entry : planted.Entries) {
+        const std::string base = entry.Path.substr(0, entry.Path.size() - entry.Subkey.size());
+        const bool machineWide = entry.Root == HKEY_LOCAL_MACHINE && base == MachineUninstallPath;
+        const bool users = entry.Root == HKEY_USERS && userKnown && standin::SameKeyName(base, userBase);
+        if (!machineWide && !users) continue;
+        if (entry.Subkey.find('\0') != std::string::npos || entry.Subkey.size() >= 255 || EndsMidCharacter(entry.Subkey))
+            return std::nullopt;
+        if (machine.Behaviour == standin::Flavour::Wine && entry.Path.size() > 260) return std::nullopt;
+        scanned.push_back(&entry);
+    }
+    return scanned;
+}
+
+// The folders the launcher may start `browser` from: the locations of the
+// scanned entries whose display name names it.
+std::vector<std::string> CandidateLocations(const std::vector<const PlantedEntry*>& scanned,
+                                            std::string_view browser) {
+    std::vector<std::string> locations;
+    for (const PlantedEntry* entry : scanned) {
+        const std::string location = ReadableText(*entry, "InstallLocation");
+        if (!location.empty() && ClassifyBrowserName(ReadableText(*entry, "DisplayName")).CanonicalName == browser)
+            locations.push_back(location);
+    }
+    return locations;
 }
 
 }  // namespace
@@ -181,11 +256,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         scanTrace = machine.DebugOutput;
         Require(machine.OpenHandleCount() == 0, "the scans close every key");
     }
-    Require(scanTrace.size() % 2 == 0, "whole lines only");
+    std::vector<std::string> scanTexts;
     for (std::size_t i = 0; i < scanTrace.size(); i += 2) {
         Require(traceable.Lines.count(scanTrace[i]) == 1, "scan traces only names and texts of the registry");
-        Require(scanTrace[i + 1] == "\n", "lines end in a lone newline");
+        scanTexts.push_back(scanTrace[i]);
     }
+    Require(scanTrace == standin::TraceCalls(scanTexts), "whole lines, each ending in a lone newline");
     std::set<std::pair<std::string, std::string>> seen;
     for (const BrowserRecord& record : catalogue) {
         bool known = false;
@@ -212,28 +288,62 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     Require(restricted != calls.end() && restricted - calls.begin() == 2, "DLL search restricted first");
 
+    std::vector<std::string> catalogueLines;
+    for (const BrowserRecord& record : catalogue) {
+        catalogueLines.push_back(record.Name);
+        catalogueLines.push_back(record.InstallLocation);
+    }
     std::vector<std::string> expectedTrace = scanTrace;
-    for (const BrowserRecord& record : catalogue)
-        for (const std::string& text : {record.Name, record.InstallLocation}) {
-            expectedTrace.push_back(text);
-            expectedTrace.push_back("\n");
-        }
+    for (const std::string& call : standin::TraceCalls(catalogueLines)) expectedTrace.push_back(call);
     Require(machine.DebugOutput == expectedTrace, "trace is the scans' lines, then the catalogue");
 
-    for (const LaunchPreference& row : LaunchPreferenceTable) {
-        const std::string location = ExpectedLocation(catalogue, row.CanonicalName);
-        if (location.empty()) continue;
-        const std::string path = location + std::string(row.ExecutableSuffix);
+    if (machine.ShellCalls.size() == 1) {
+        const standin::ShellExecuteCall& call = machine.ShellCalls[0];
         Require(machine.MessageBoxes.empty(), "no message box once a browser is chosen");
-        if (path.size() >= MAX_PATH) {
+        Require(call.File && call.File->size() < MAX_PATH, "a path too long for the shell is not passed to it");
+        Require(call.Parameters == std::string(LoginPageUrl) && call.Verb == std::string("open") &&
+                    call.ShowCommand == SW_SHOW && !call.Directory && !call.HasOwner,
+                "shell call arguments");
+    }
+    Require(machine.ShellCalls.size() + machine.MessageBoxes.size() <= 1, "one start or one message at most");
+
+    const auto scanned = ScannedEntries(traceable, machine);
+    if (!scanned) {
+        // Beyond the model: a start is still a preferred browser's suffix
+        // after a text the registry holds.
+        for (const standin::ShellExecuteCall& call : machine.ShellCalls) {
+            bool known = false;
+            for (const LaunchPreference& row : LaunchPreferenceTable) {
+                const std::string suffix(row.ExecutableSuffix);
+                const std::string& file = *call.File;
+                known |= file.size() > suffix.size() && file.compare(file.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+                         traceable.Lines.count(file.substr(0, file.size() - suffix.size())) == 1;
+            }
+            Require(known, "a started path is a registry text plus a preferred browser's suffix");
+        }
+        return 0;
+    }
+    for (const LaunchPreference& row : LaunchPreferenceTable) {
+        const std::vector<std::string> locations = CandidateLocations(*scanned, row.CanonicalName);
+        if (locations.empty()) continue;
+        // The first preferred browser installed with a location is the one;
+        // which of its entries comes first is the registry's order.
+        std::set<std::string> paths;
+        bool allTooLong = true;
+        for (const std::string& location : locations) {
+            paths.insert(location + std::string(row.ExecutableSuffix));
+            allTooLong &= (location + std::string(row.ExecutableSuffix)).size() >= MAX_PATH;
+        }
+        Require(machine.MessageBoxes.empty(), "no message box when a preferred browser is installed");
+        if (allTooLong) {
             Require(machine.ShellCalls.empty(), "a path too long for the shell is not passed to it");
+        } else if (!machine.ShellCalls.empty()) {
+            Require(paths.count(*machine.ShellCalls[0].File) == 1,
+                    "started path is a location of the first preferred browser installed, plus its suffix");
         } else {
-            Require(machine.ShellCalls.size() == 1, "exactly one shell call");
-            const standin::ShellExecuteCall& call = machine.ShellCalls[0];
-            Require(call.File == path, "started path is the first preferred location plus its suffix");
-            Require(call.Parameters == std::string(LoginPageUrl) && call.Verb == std::string("open") &&
-                        call.ShowCommand == SW_SHOW && !call.Directory && !call.HasOwner,
-                    "shell call arguments");
+            bool someTooLong = false;
+            for (const std::string& path : paths) someTooLong |= path.size() >= MAX_PATH;
+            Require(someTooLong, "the first preferred browser installed is started");
         }
         return 0;
     }

@@ -68,9 +68,7 @@ TEST(RunLauncher, StartsMachineWideChromeWithTheExactTrace) {
                      "Mozilla Firefox 118.0 (x86 zh-CN)", "Notepad++", "Notepad++ (32-bit x86)", "Chrome",
                      "C:\\Program Files\\Google\\Chrome\\Application", "Firefox",
                      "C:\\Program Files\\Mozilla Firefox"}));
-    // Each line is two calls: the text, then a lone "\n".
-    ASSERT_EQ(machine.DebugOutput.size(), 20u);
-    for (std::size_t i = 1; i < machine.DebugOutput.size(); i += 2) EXPECT_EQ(machine.DebugOutput[i], "\n");
+    EXPECT_EQ(machine.DebugOutput, standin::TraceCalls(machine.TraceLines()));
     ExpectStarted(machine, "C:\\Program Files\\Google\\Chrome\\Application\\Chrome.exe");
     EXPECT_EQ(machine.OpenHandleCount(), 0u);
 }

@@ -80,6 +80,9 @@ std::string ExportExpectations(const Scenario& scenario) {
     json += ",\n \"message\": " + std::string(expected.MessageBox ? "true" : "false") + ",\n \"trace\": [";
     for (std::size_t i = 0; i < expected.TraceLines.size(); ++i)
         json += (i > 0 ? ",\n   \"" : "\n   \"") + Hex(expected.TraceLines[i], "") + "\"";
+    json += "],\n \"calls\": [";
+    const std::vector<std::string> calls = TraceCalls(expected.TraceLines);
+    for (std::size_t i = 0; i < calls.size(); ++i) json += (i > 0 ? ", \"" : "\"") + Hex(calls[i], "") + "\"";
     return json + "]}\n";
 }
 

@@ -19,8 +19,9 @@ namespace standin {
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid);
 
 // {"files": [...], "start": "..." or null, "message": true|false,
-//  "trace": ["<hex of the line's GBK bytes>", ...]}: paths in UTF-8, the
-// trace byte-exact.
+//  "trace": ["<hex of the line's GBK bytes>", ...],
+//  "calls": ["<hex>", ...]}: paths in UTF-8, the trace byte-exact, and the
+// OutputDebugStringA calls that write it (TraceCalls).
 std::string ExportExpectations(const Scenario& scenario);
 
 }  // namespace standin

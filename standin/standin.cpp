@@ -370,6 +370,15 @@ std::string KeyTarget(HKEY root, const std::string& path) {
     return path.empty() ? name : name + "\\" + path;
 }
 
+std::vector<std::string> TraceCalls(const std::vector<std::string>& lines) {
+    std::vector<std::string> calls;
+    for (const std::string& line : lines) {
+        calls.push_back(line);
+        calls.push_back("\n");
+    }
+    return calls;
+}
+
 std::vector<std::string> StandInMachine::TraceLines() const {
     std::string all;
     for (const std::string& text : DebugOutput) all += text;

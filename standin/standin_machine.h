@@ -181,6 +181,12 @@ private:
     const RegistryKey* RootKey(HKEY root) const;
 };
 
+// The OutputDebugStringA calls that write these trace lines: each line is two
+// calls, its text and then a lone "\n". The one statement of that rule for
+// every check of a trace, here and under Wine (through the exported
+// expectations).
+std::vector<std::string> TraceCalls(const std::vector<std::string>& lines);
+
 // True while one of the stand-in Win32 functions runs: lets a measurement tell
 // the launcher's own work (its heap allocations) from the stand-in's.
 bool InsideStandIn();

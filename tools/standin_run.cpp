@@ -80,9 +80,8 @@ int Check(const standin::ScenarioExpectation& expected, const StandInRun& run) {
         const std::string got = i < run.Trace.size() ? run.Trace[i] : "<no line>";
         if (want != got) failures += Differs(("trace line " + std::to_string(i + 1)).c_str(), want, got);
     }
-    // Every line is two calls, the text and a lone "\n".
-    for (std::size_t i = 1; i < run.DebugOutput.size(); i += 2)
-        if (run.DebugOutput[i] != "\n") failures += Differs("line end", "\n", run.DebugOutput[i]);
+    if (run.DebugOutput != standin::TraceCalls(run.Trace))
+        failures += Differs("debug-output calls", "each line's text, then a lone \\n", "other calls");
     const standin::ScenarioExpectation seen = run.Observed();
     if (run.ShellCalls.size() > 1)
         failures += Differs("shell calls", "at most 1", std::to_string(run.ShellCalls.size()));

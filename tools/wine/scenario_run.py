@@ -23,6 +23,7 @@ def load(export_dir, name):
     with open(os.path.join(export_dir, name + '.json'), encoding='utf-8') as f:
         expected = json.load(f)
     expected['trace'] = [bytes.fromhex(line) for line in expected['trace']]
+    expected['calls'] = [bytes.fromhex(call) for call in expected['calls']]
     return expected
 
 
@@ -108,8 +109,8 @@ def check(expected, observed, login_url):
     problems = []
     if observed['trace'] != expected['trace']:
         problems.append('trace differs:\n' + diff_lines(expected['trace'], observed['trace']))
-    if any(call != b'\n' for call in observed['calls'][1::2]):
-        problems.append('a trace line was not followed by a lone "\\n" call')
+    elif observed['calls'] != expected['calls']:
+        problems.append('the lines are right but not the OutputDebugStringA calls that wrote them')
     if observed['exit'] != 0:
         problems.append(f'exit code {observed["exit"]}, expected 0')
     if expected['message'] != observed['message']:
