@@ -153,7 +153,10 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             if ((root != "HKLM" && root != "HKLM64" && root != "HKU" && root != "HKCU") || parsed.Path.empty() ||
                 !SplitKeyPath(parsed.Path, names))
                 return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
-            while (!parsed.Path.empty() && parsed.Path.back() == '\\') parsed.Path.pop_back();
+            // Joined again without a trailing separator; a GBK character's
+            // second byte may be '\\' and stays.
+            parsed.Path.clear();
+            for (const std::string& name : names) parsed.Path += (parsed.Path.empty() ? "" : "\\") + name;
             scenario.Keys.push_back(parsed);
             key = &scenario.Keys.back();
         } else if (directive == "value") {

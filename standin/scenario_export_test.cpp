@@ -1,0 +1,152 @@
+// The one reader of scenario files, what it exports for the Wine runs, and the
+// random machines compared with Wine.
+#include "standin/random_machine.h"
+#include "standin/scenario_export.h"
+#include "standin/standin_scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using standin::Scenario;
+using standin::ScenarioRoot;
+
+Scenario Parse(const std::string& text) {
+    Scenario scenario;
+    std::string error;
+    EXPECT_TRUE(standin::ParseScenario(text, scenario, error)) << error;
+    return scenario;
+}
+
+std::string ParseError(const std::string& text) {
+    Scenario scenario;
+    std::string error;
+    EXPECT_FALSE(standin::ParseScenario(text, scenario, error)) << text;
+    return error;
+}
+
+TEST(ParseScenario, RejectsWhatTheFormatDoesNotAllowNamingTheLine) {
+    EXPECT_EQ(ParseError("# a comment\nkey HKCU\n"), "line 2: expected key HKLM|HKLM64|HKU|HKCU\\path: key HKCU");
+    EXPECT_NE(ParseError("key HKCU\\\n").find("line 1"), std::string::npos);
+    EXPECT_NE(ParseError("key HKCR\\Software\n").find("line 1"), std::string::npos);
+    EXPECT_NE(ParseError("value DisplayName sz Chrome\n").find("value before any key"), std::string::npos);
+    EXPECT_NE(ParseError("key HKLM\\K\nvalue V qword 1\n").find("line 2"), std::string::npos);
+    EXPECT_NE(ParseError("key HKLM\\K\nvalue V dword 0x100000000\n").find("line 2"), std::string::npos);
+    EXPECT_NE(ParseError("key HKLM\\K\nvalue V binary 4\n").find("line 2"), std::string::npos);
+    EXPECT_NE(ParseError("expect start C:\\a.exe\nexpect message\n").find("not both"), std::string::npos);
+    EXPECT_NE(ParseError("repeat 2\nkey HKLM\\K{n}\n").find("repeat without end"), std::string::npos);
+}
+
+TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
+    const Scenario scenario = Parse(
+        "key HKLM\\K\\\n"
+        "value S sz \xE8\x85\xBE\xE8\xAE\xAF\n"  // 腾讯 in UTF-8 becomes GBK
+        "value E expand_sz %SystemDrive%\\x\n"
+        "value D dword 0x434241\n"
+        "value B binary 47 00 ff\n"
+        "key HKLM64\\Other\n"
+        "key HKCU\\Mine\n"
+        "repeat 2\nkey HKU\\H{n}\nend\n");
+    ASSERT_EQ(scenario.Keys.size(), 5u);
+    EXPECT_EQ(scenario.Keys[0].Path, "K");  // trailing backslash dropped
+    const auto& values = scenario.Keys[0].Values;
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values[0].Data, std::string("\xCC\xDA\xD1\xB6\0", 5));
+    EXPECT_EQ(values[1].Type, REG_EXPAND_SZ);
+    EXPECT_EQ(values[1].Data, std::string("%SystemDrive%\\x\0", 16));
+    EXPECT_EQ(values[2].Data, std::string("ABC\0", 4));
+    EXPECT_EQ(values[3].Data, std::string("G\0\xFF", 3));
+    EXPECT_EQ(scenario.Keys[1].Root, ScenarioRoot::Machine64);
+    EXPECT_EQ(scenario.Keys[2].Root, ScenarioRoot::CurrentUser);
+    EXPECT_EQ(scenario.Keys[4].Path, "H1");
+
+    // The stand-in gets the program's own view, and HKCU under its user's hive.
+    standin::StandInMachine machine;
+    machine.UserSid = "S-1-5-21-1-2-3-1001";
+    standin::BuildMachine(scenario, machine);
+    EXPECT_NE(machine.FindKey(HKEY_USERS, "S-1-5-21-1-2-3-1001\\Mine"), nullptr);
+    EXPECT_EQ(machine.FindKey(HKEY_LOCAL_MACHINE, "Other"), nullptr);
+    EXPECT_EQ(machine.Behaviour, standin::Flavour::Wine);
+}
+
+// The .reg file as text: every other byte of UTF-16LE after the mark,
+// for the ASCII parts.
+std::string Ascii(const std::string& utf16) {
+    std::string text;
+    for (std::size_t i = 2; i + 1 < utf16.size(); i += 2) text += utf16[i + 1] == 0 ? utf16[i] : '?';
+    return text;
+}
+
+TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
+    const Scenario scenario = Parse(
+        "key HKLM\\Uninstall\\\xE4\xB9\x97\n"  // 乗: GBK 81 5C, whose second byte is '\'
+        "value \xE5\x90\x8D sz \xE8\x85\xBE\n"  // 名 = 腾
+        "value D dword 1\n"
+        "key HKCU\\Mine\n"
+        "key HKLM64\\Other\n");
+    const std::string own = standin::ExportRegFile(scenario, false, "S-1-5-21-0-0-0-1000");
+    ASSERT_GE(own.size(), 2u);
+    EXPECT_EQ(own.substr(0, 2), "\xFF\xFE");
+    // 乗 is U+4E57 in the key name, not two characters around a separator.
+    EXPECT_NE(own.find(std::string("\\\x00\x57\x4E]\x00", 6)), std::string::npos);
+    EXPECT_NE(Ascii(own).find("[HKEY_USERS\\S-1-5-21-0-0-0-1000\\Mine]"), std::string::npos);
+    EXPECT_NE(Ascii(own).find("=hex(1):7e,81,00,00\r\n"), std::string::npos);  // 腾 is U+817E, then the NUL
+    EXPECT_NE(Ascii(own).find("\"D\"=hex(4):01,00,00,00"), std::string::npos);
+    EXPECT_EQ(Ascii(own).find("Other"), std::string::npos);
+    const std::string other = standin::ExportRegFile(scenario, true, "S-1-5-21-0-0-0-1000");
+    EXPECT_NE(Ascii(other).find("[HKEY_LOCAL_MACHINE\\Other]"), std::string::npos);
+    EXPECT_EQ(Ascii(other).find("Mine"), std::string::npos);
+    EXPECT_EQ(standin::ExportRegFile(Parse("key HKLM\\K\n"), true, "S-1-5-18"), "");
+}
+
+TEST(ExportExpectations, GivesTheTraceByteExactAndTheCallsThatWriteIt) {
+    const Scenario scenario = Parse(
+        "file C:\\\xE6\xB5\x8F\\Chrome.exe\n"
+        "expect trace \xE6\x8F\x90\xE7\xA4\xBA\n"  // 提示
+        "expect trace \n"
+        "expect start C:\\\xE6\xB5\x8F\\Chrome.exe\n");
+    EXPECT_EQ(standin::ExportExpectations(scenario),
+              "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"],\n"
+              " \"start\": \"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\",\n"
+              " \"message\": false,\n"
+              " \"trace\": [\n   \"cce1cabe\",\n   \"\"],\n"
+              " \"calls\": [\"cce1cabe\", \"0a\", \"\", \"0a\"]}\n");
+}
+
+TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry) {
+    const Scenario first = standin::RandomMachine(7), again = standin::RandomMachine(7);
+    EXPECT_EQ(standin::ExportRegFile(first, false, "S"), standin::ExportRegFile(again, false, "S"));
+    EXPECT_EQ(first.Files, again.Files);
+    EXPECT_NE(standin::ExportRegFile(first, false, "S"), standin::ExportRegFile(standin::RandomMachine(8), false, "S"));
+
+    bool other64 = false, user = false, otherHive = false, gbkName = false, longName = false, longValueName = false;
+    bool data1024 = false, data1025 = false, expandable = false, trailing = false, lowerCase = false, oddType = false;
+    for (std::uint64_t seed = 1; seed <= 100; ++seed) {
+        for (const standin::ScenarioKey& key : standin::RandomMachine(seed).Keys) {
+            other64 |= key.Root == ScenarioRoot::Machine64;
+            user |= key.Root == ScenarioRoot::CurrentUser;
+            otherHive |= key.Root == ScenarioRoot::Users;
+            const std::string name = key.Path.substr(key.Path.rfind('\\') + 1);
+            gbkName |= static_cast<unsigned char>(name[0]) >= 0x81;
+            longName |= name.size() == 255;
+            for (const standin::ScenarioValue& value : key.Values) {
+                longValueName |= value.Name.size() >= 260;
+                data1024 |= value.Data.size() == 1024;
+                data1025 |= value.Data.size() == 1025;
+                expandable |= value.Type == REG_EXPAND_SZ && value.Data.find('%') != std::string::npos;
+                trailing |= value.Name == "InstallLocation" && value.Data.size() > 2 &&
+                            value.Data[value.Data.size() - 2] == '\\';
+                lowerCase |= value.Name == "displayname" || value.Name == "INSTALLLOCATION";
+                oddType |= value.Type == REG_NONE || value.Type == REG_MULTI_SZ || value.Type == REG_DWORD;
+            }
+        }
+    }
+    EXPECT_TRUE(other64 && user && otherHive);
+    EXPECT_TRUE(gbkName && longName && longValueName);
+    EXPECT_TRUE(data1024 && data1025);
+    EXPECT_TRUE(expandable && trailing && lowerCase && oddType);
+}
+
+}  // namespace
