@@ -11,11 +11,13 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$(nproc)" >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$(nproc)" >/dev/null
+cmake --build --preset windows --target host_tool >/dev/null
 mkdir -p build/bench
 build/bench/launch_bench --benchmark_out=build/bench/host.json --benchmark_out_format=json \
   --benchmark_repetitions=1 >/dev/null
 {
   /usr/bin/python3 bench/host_summary.py build/bench/host.json
   echo
-  /usr/bin/python3 bench/wine_bench.py --build build/windows --out build/bench "$@"
+  /usr/bin/python3 bench/wine_bench.py --build build/windows --out build/bench \
+    --standin-run build/windows/host-tool/kestlo-standin-run "$@"
 } | tee build/bench/figures.md

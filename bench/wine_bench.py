@@ -2,7 +2,7 @@
 """Wall time of the real "Kestlo desktop.exe" under Wine, against a minimal
 program that only calls ShellExecuteA on the same stand-in browser.
 
-    wine_bench.py --build build/windows --out build/bench [--runs 9]
+    wine_bench.py --build build/windows --standin-run TOOL --out build/bench [--runs 9]
 
 For 100, 1,000 and 5,000 uninstall entries (ordinary programs, then Chrome) in
 one 32-bit prefix, it runs the two programs alternately, --runs times each,
@@ -16,39 +16,37 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools'))
-import wine_scenarios as ws  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools', 'wine'))
+import prefix as wine_prefix  # noqa: E402
+import scenario_run  # noqa: E402
 
 CHROME = r'C:\Program Files\Google\Chrome\Application'
 URL = 'http://www.kestlo.com/member/login.jhtml'
 
 
-def fill(prefix, out, entries):
-    sections = []
-    for i in range(entries):
-        name = f'Example Application {i:05d}'
-        folder = 'C:\\Apps\\' + name
-        key = f'HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}\\{{{i:08X}-D564-463C-AFF1-A69D9E530F96}}'
-        values = [('DisplayIcon', folder + '.exe'), ('DisplayName', name), ('InstallLocation', folder),
-                  ('Publisher', 'Example Software Ltd.')]
-        sections.append(f'[{key}]\r\n' + ''.join(ws.reg_value(n, 'sz', v) + '\r\n' for n, v in values))
-    chrome = [('DisplayName', 'Google Chrome'), ('InstallLocation', CHROME)]
-    sections.append(f'[HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}\\Google Chrome]\r\n' +
-                    ''.join(ws.reg_value(n, 'sz', v) + '\r\n' for n, v in chrome))
-    reg = os.path.join(out, f'bench-{entries}.reg')
-    ws.write_reg(reg, sections)
-    prefix.import_reg(reg, '32')
-
-
-def empty(prefix, out):
-    reg = os.path.join(out, 'bench-empty.reg')
-    ws.write_reg(reg, [f'[-HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}]', f'[HKEY_LOCAL_MACHINE\\{ws.UNINSTALL}]'])
-    prefix.import_reg(reg, '32')
+def fill(prefix, tool, out, entries):
+    """Restores the prefix's registry, then imports ENTRIES ordinary programs and Chrome,
+    written as a scenario and exported by the host tool."""
+    scenario = os.path.join(out, f'bench-{entries}.scenario')
+    with open(scenario, 'w', encoding='utf-8') as f:
+        f.write(f'repeat {entries}\n'
+                'key HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{{n}-D564-463C-AFF1-A69D9E530F96}\n'
+                'value DisplayIcon sz C:\\Apps\\Example Application {n}.exe\n'
+                'value DisplayName sz Example Application {n}\n'
+                'value InstallLocation sz C:\\Apps\\Example Application {n}\n'
+                'value Publisher sz Example Software Ltd.\n'
+                'end\n'
+                'key HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome\n'
+                'value DisplayName sz Google Chrome\n'
+                f'value InstallLocation sz {CHROME}\n')
+    subprocess.run([tool, '--export', out, scenario], check=True)
+    prefix.restore()
+    prefix.import_reg(os.path.join(out, f'bench-{entries}.own.reg'), other_view=False)
 
 
 def timed(prefix, *command):
     start = time.perf_counter()
-    subprocess.run(['wine', *command], env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    subprocess.run([*wine_prefix.WINE, *command], env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    stdin=subprocess.DEVNULL, timeout=120, check=True)
     return time.perf_counter() - start
 
@@ -57,27 +55,32 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('--build', required=True)
     parser.add_argument('--out', required=True)
+    parser.add_argument('--standin-run', required=True, help='the host tool, kestlo-standin-run')
     parser.add_argument('--runs', type=int, default=9)
     args = parser.parse_args()
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)
-    prefix = ws.Prefix(os.path.join(out, 'prefix-bench'), 'win32', os.path.abspath(args.build))
+    arch = 'win32'
+    if wine_prefix.program_bits(os.path.join(args.build, 'Kestlo desktop.exe')) == 64:
+        arch = 'win64'  # the 64-bit test build, where 32-bit programs cannot run
+        if not wine_prefix.wine32_runs():
+            wine_prefix.use_wine64_loader()
+    prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-bench'), arch, os.path.abspath(args.build))
     prefix.create().wait(timeout=300)
     prefix.ready()
-    tools = os.path.join(prefix.drive_c, 'kestlo-e2e-tools')
+    tools = prefix.unix(wine_prefix.TOOLS)
     shutil.copy(os.path.join(prefix.build, 'minimal_launch.exe'), tools)
     browser = prefix.unix(CHROME + r'\Chrome.exe')
     os.makedirs(os.path.dirname(browser), exist_ok=True)
     shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), browser)
-    log = prefix.unix(ws.STARTED_LOG)
+    log = prefix.unix(scenario_run.STARTED_LOG)
 
     rows = []
     try:
         # One run each first, so that both programs' DLLs are in the page cache.
         timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe', URL)
         for entries in (100, 1000, 5000):
-            empty(prefix, out)
-            fill(prefix, out, entries)
+            fill(prefix, args.standin_run, out, entries)
             if os.path.exists(log):
                 os.remove(log)
             launcher, minimal = [], []
@@ -92,9 +95,9 @@ def main():
                 sys.exit(f'{entries} entries: the browser started {started} times, expected {2 * args.runs}')
             rows.append((entries, statistics.median(launcher), statistics.median(minimal)))
     finally:
-        prefix.close()
+        prefix.stop_server()
 
-    lines = [f'Wine, 32-bit prefix, medians of {args.runs} alternating runs (wall time of `wine PROGRAM`):',
+    lines = [f'Wine, {arch} prefix, medians of {args.runs} alternating runs (wall time of `wine PROGRAM`):',
              '',
              '| entries | Kestlo desktop.exe | minimal ShellExecuteA | difference | per entry | ratio |',
              '|---:|---:|---:|---:|---:|---:|']

@@ -103,7 +103,7 @@ add_test(NAME wine.host_tool COMMAND ${CMAKE_COMMAND} --build ${CMAKE_CURRENT_BI
 set_tests_properties(wine.host_tool PROPERTIES FIXTURES_SETUP host_tool)
 set(wine_runner /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_scenarios.py
     --build ${CMAKE_CURRENT_BINARY_DIR} --standin-run ${KESTLO_HOST_TOOL_DIR}/kestlo-standin-run
-    --arch ${KESTLO_WINE_ARCHES} --login-url "http://${KESTLO_LOGIN_HOST}/member/login.jhtml")
+    --arch ${KESTLO_WINE_ARCHES})
 
 # The real executable under Wine, on every scenario and the demo machine, in a
 # 32-bit and a 64-bit prefix (tools/wine_scenarios.py). On a machine that

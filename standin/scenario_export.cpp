@@ -1,5 +1,7 @@
 #include "standin/scenario_export.h"
 
+#include "launcher/constants.h"
+
 #include <cstdio>
 
 namespace standin {
@@ -77,7 +79,9 @@ std::string ExportExpectations(const Scenario& scenario) {
     for (std::size_t i = 0; i < scenario.Files.size(); ++i)
         json += (i > 0 ? ", " : "") + JsonString(GbkToUtf8(scenario.Files[i]));
     json += "],\n \"start\": " + (expected.StartedFile ? JsonString(GbkToUtf8(*expected.StartedFile)) : "null");
-    json += ",\n \"message\": " + std::string(expected.MessageBox ? "true" : "false") + ",\n \"trace\": [";
+    json += ",\n \"argument\": " + JsonString(LoginPageUrl);
+    json += ",\n \"message\": " + std::string(expected.MessageBox ? "true" : "false");
+    json += ",\n \"caption\": " + JsonString(GbkToUtf8(NoBrowserCaption)) + ",\n \"trace\": [";
     for (std::size_t i = 0; i < expected.TraceLines.size(); ++i)
         json += (i > 0 ? ",\n   \"" : "\n   \"") + Hex(expected.TraceLines[i], "") + "\"";
     json += "],\n \"calls\": [";

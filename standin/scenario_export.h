@@ -18,7 +18,8 @@ namespace standin {
 // scenario's GBK bytes; other types are stored byte for byte.
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid);
 
-// {"files": [...], "start": "..." or null, "message": true|false,
+// {"files": [...], "start": "..." or null, "argument": the login page,
+//  "message": true|false, "caption": the message box's title,
 //  "trace": ["<hex of the line's GBK bytes>", ...],
 //  "calls": ["<hex>", ...]}: paths in UTF-8, the trace byte-exact, and the
 // OutputDebugStringA calls that write it (TraceCalls).

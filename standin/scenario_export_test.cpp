@@ -1,5 +1,6 @@
 // The one reader of scenario files, what it exports for the Wine runs, and the
 // random machines compared with Wine.
+#include "launcher/constants.h"
 #include "standin/random_machine.h"
 #include "standin/scenario_export.h"
 #include "standin/standin_scenario.h"
@@ -110,7 +111,9 @@ TEST(ExportExpectations, GivesTheTraceByteExactAndTheCallsThatWriteIt) {
     EXPECT_EQ(standin::ExportExpectations(scenario),
               "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"],\n"
               " \"start\": \"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\",\n"
+              " \"argument\": \"" + std::string(LoginPageUrl) + "\",\n"
               " \"message\": false,\n"
+              " \"caption\": \"\xE6\x8F\x90\xE7\xA4\xBA\",\n"
               " \"trace\": [\n   \"cce1cabe\",\n   \"\"],\n"
               " \"calls\": [\"cce1cabe\", \"0a\", \"\", \"0a\"]}\n");
 }

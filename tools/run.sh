@@ -19,7 +19,5 @@ fi
 # The runner reads no scenario file itself: the host tool exports the demo for it.
 cmake --build "$build" --target host_tool >/dev/null
 echo "Running it under Wine on demo/demo.scenario (a fresh $arch prefix, about 20 s) ..."
-login_host=$(sed -n 's/^KESTLO_LOGIN_HOST:STRING=//p' build/windows/CMakeCache.txt)
 /usr/bin/python3 tools/wine_scenarios.py --show --arch "$arch" --build "$build" --out build/demo \
-  --standin-run "$build/host-tool/kestlo-standin-run" \
-  --login-url "http://${login_host}/member/login.jhtml" demo/demo.scenario
+  --standin-run "$build/host-tool/kestlo-standin-run" demo/demo.scenario

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs the real "Kestlo desktop.exe" under Wine, one scenario at a time.
 
-    wine_scenarios.py --build DIR --standin-run TOOL --out DIR --login-url URL
+    wine_scenarios.py --build DIR --standin-run TOOL --out DIR
                       [--arch win32,win64] [--random FIRST:COUNT] [--show] [--plant-dlls] [SCENARIO...]
 
 The scenario files are read by the host tool alone (TOOL, kestlo-standin-run
@@ -65,7 +65,6 @@ def main():
     parser.add_argument('--standin-run', required=True, help='the host build\'s kestlo-standin-run')
     parser.add_argument('--out', required=True, help='folder for prefixes, traces and screenshots')
     parser.add_argument('--arch', default='win32,win64')
-    parser.add_argument('--login-url', required=True)
     parser.add_argument('--random', type=random_range, help='FIRST:COUNT random machines, compared with the stand-in')
     parser.add_argument('--show', action='store_true')
     parser.add_argument('--plant-dlls', action='store_true')
@@ -118,15 +117,15 @@ def main():
                 t0 = time.time()
                 try:
                     expected, observed = scenario_run.run(prefix, exported, name, work)
-                    problems = scenario_run.check(expected, observed, args.login_url)
+                    problems = scenario_run.check(expected, observed)
                 except (wine_prefix.PrefixError, subprocess.TimeoutExpired) as error:
-                    problems, observed = [str(error)], None
+                    expected, problems, observed = None, [str(error)], None
                 if prefix.plant_dlls:
                     problems += [f'planted {dll} was loaded from the launcher\'s folder'
                                  for dll in prefix.planted_loads()]
                 compared += random and observed is not None
                 if args.show and observed:
-                    scenario_run.describe(name, prefix.arch, observed)
+                    scenario_run.describe(name, prefix.arch, expected, observed)
                 if problems:
                     failed += 1
                     print(f'FAIL {label}, {time.time() - t0:.1f} s)')

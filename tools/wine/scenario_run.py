@@ -12,7 +12,6 @@ import time
 import display
 from prefix import WINE, PrefixError, TOOLS
 
-CAPTION = '提示'
 COLLECT_TIMEOUT = 40        # seconds the launcher may run, message box included
 WINDOW_WAIT = 25            # seconds to wait for an expected message box
 BROWSER_WAIT = 10           # seconds to wait for a started browser's record
@@ -65,7 +64,7 @@ def observe(prefix, name, work, expected, started_log):
     deadline = time.time() + COLLECT_TIMEOUT + 15
     window_deadline = time.time() + (WINDOW_WAIT if expected['message'] else COLLECT_TIMEOUT)
     while collector.poll() is None and time.time() < deadline:
-        window = display.window_named(CAPTION) if time.time() < window_deadline else None
+        window = display.window_named(expected['caption']) if time.time() < window_deadline else None
         if window:
             observed['message'] = True
             observed['screenshot'] = os.path.join(work, name + '.png')
@@ -104,7 +103,7 @@ def observe(prefix, name, work, expected, started_log):
     return observed
 
 
-def check(expected, observed, login_url):
+def check(expected, observed):
     """The differences between what was expected and what was observed, as sentences."""
     problems = []
     if observed['trace'] != expected['trace']:
@@ -128,7 +127,7 @@ def check(expected, observed, login_url):
             # The program runs from the resolved path: doubled backslashes collapse.
             if observed['started'] != re.sub(r'\\+', lambda m: '\\', want):
                 problems.append(f'started {observed["started"]}, expected {want}')
-            expected_command = f'"{want}" {login_url}'
+            expected_command = f'"{want}" {expected["argument"]}'
             if observed['command'] != expected_command:
                 problems.append(f'command line {observed["command"]!r}, expected {expected_command!r}')
             if observed['records'] != 1:
@@ -150,7 +149,7 @@ def show(line):
     return '<none>' if line is None else repr(line.decode('gbk', 'replace'))
 
 
-def describe(name, arch, observed):
+def describe(name, arch, expected, observed):
     print(f'--- {name} ({arch})')
     print(f'Debugger trace ({len(observed["trace"])} lines):')
     for line in observed['trace']:
@@ -159,7 +158,7 @@ def describe(name, arch, observed):
         print(f'Started: {observed["started"]}  (a stand-in browser that records how it was started)')
         print(f'  with the command line: {observed["command"]}')
     if observed['message']:
-        print(f'Message box "{CAPTION}" shown; screenshot: {observed["screenshot"]}')
+        print(f'Message box "{expected["caption"]}" shown; screenshot: {observed["screenshot"]}')
     if observed['started'] is None and not observed['message']:
         print('Nothing started and no message shown.')
     print(f'Exit code: {observed["exit"]}')
