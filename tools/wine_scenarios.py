@@ -96,7 +96,10 @@ def main():
     if not wine_prefix.wine32_runs():
         wine_prefix.use_wine64_loader()
     exported = os.path.join(out, 'export')
-    names = export(args.standin_run, exported, args.scenarios, args.random)
+    try:
+        names = export(args.standin_run, exported, args.scenarios, args.random)
+    except subprocess.CalledProcessError:
+        sys.exit('the host tool could not export the scenarios (its message is above)')
 
     prefixes = [wine_prefix.Prefix(os.path.join(out, 'prefix-' + arch), arch, build, args.plant_dlls)
                 for arch in arches]
