@@ -29,6 +29,8 @@ def main():
     for name in ('registry_probes.exe', 'trace_collector.exe', 'Kestlo desktop.exe'):
         if not os.path.exists(os.path.join(build, name)):
             sys.exit(f'{name} is not in {build}: build the windows preset first')
+    if wine_prefix.locale_problem():
+        sys.exit(wine_prefix.locale_problem())
     arches = args.arch.split(',')
     if wine_prefix.program_bits(os.path.join(build, 'registry_probes.exe')) == 64:
         arches = ['win64']

@@ -80,6 +80,8 @@ def main():
             ('planted.dll',) if args.plant_dlls else ()):
         if not os.path.exists(os.path.join(args.build, name)):
             sys.exit(f'{name} is not in {args.build}: build the windows preset first')
+    if wine_prefix.locale_problem():
+        sys.exit(wine_prefix.locale_problem())
     if not os.access(args.standin_run, os.X_OK):
         sys.exit(f'{args.standin_run} is missing: build the host tool first '
                  '(cmake --build --preset host --target kestlo-standin-run)')

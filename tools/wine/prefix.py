@@ -37,6 +37,18 @@ def wine32_runs():
     return subprocess.run([script]).returncode == 0
 
 
+def locale_problem():
+    """Why Wine cannot run here with LC_ALL=zh_CN.UTF-8, or None.
+
+    Code page 936 needs no system locale, but Wine's file names on Linux do:
+    without it they are not UTF-8, and a program in a folder with a Chinese
+    name cannot be started."""
+    names = subprocess.run(['locale', '-a'], capture_output=True, text=True).stdout.split()
+    if any(name.lower() in ('zh_cn.utf8', 'zh_cn.utf-8') for name in names):
+        return None
+    return 'the system locale zh_CN.UTF-8 is missing: run tools/install-deps.sh all (as root)'
+
+
 def use_wine64_loader():
     WINE[:] = ['/usr/lib/wine/wine64']
 
