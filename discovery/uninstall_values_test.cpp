@@ -25,7 +25,7 @@ TEST(ReadDisplayName, TracesTheDisplayNameAndClassifiesIt) {
         machine.AddString(HKEY_LOCAL_MACHINE, Entry, "DisplayIcon", "icon.ico");
         machine.AddString(HKEY_LOCAL_MACHINE, Entry, "DisplayName", c.DisplayName);
         EXPECT_EQ(ReadDisplayName(HKEY_LOCAL_MACHINE, Entry), c.Canonical) << c.DisplayName;
-        EXPECT_EQ(machine.DebugOutput, (std::vector<std::string>{c.DisplayName, "\n"})) << c.DisplayName;
+        EXPECT_EQ(machine.DebugOutput, standin::TraceCalls({c.DisplayName})) << c.DisplayName;
         EXPECT_EQ(machine.OpenHandleCount(), 0u);
     }
 }
