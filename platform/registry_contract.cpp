@@ -36,7 +36,7 @@ std::vector<std::string> Subkeys(HKEY root, const std::string& path) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
     for (DWORD index = 0;; ++index) {
-        char name[256];
+        char name[256] = {};
         DWORD length = sizeof name;
         if (RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         names.emplace_back(name, length);

@@ -75,7 +75,7 @@ TEST(StandInRegistry, GbkNamesSortAsUtf16AndKeepTheirSecondBytes) {
     machine.SortRegistry();
     HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
     std::vector<std::string> names;
-    char name[255];
+    char name[255] = {};
     DWORD length = sizeof name;
     for (DWORD index = 0; RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++index, length = sizeof name)
