@@ -75,8 +75,13 @@ foreach(helper trace_collector fake_browser minimal_launch)
 endforeach()
 set_target_properties(fake_browser minimal_launch PROPERTIES WIN32_EXECUTABLE ON)
 # The registry probes against the real registry (ctest wine.probes).
-add_executable(registry_probes tools/windows/registry_probes.cpp platform/registry_contract.cpp)
-target_link_libraries(registry_probes PRIVATE kestlo_core)
+# Built from the sources it needs, not against kestlo_core: mixing that
+# library's link-time-optimised objects with plain ones makes the 32-bit
+# linker see libstdc++'s inline functions twice.
+add_executable(registry_probes tools/windows/registry_probes.cpp platform/registry_contract.cpp
+               discovery/user_uninstall_path.cpp)
+target_include_directories(registry_probes PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(registry_probes PRIVATE advapi32)
 target_link_options(registry_probes PRIVATE -static -s)
 add_library(planted_dll SHARED tools/windows/planted_dll.cpp)
 set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted)
