@@ -30,6 +30,14 @@ struct Filled {
     bool Untouched() const { return AllFill(Bytes, N); }
 };
 
+// RegOpenKeyExA's result, the key closed again when it opened.
+LONG TryOpen(HKEY root, const std::string& path, REGSAM access = KEY_READ) {
+    HKEY key = nullptr;
+    const LONG result = RegOpenKeyExA(root, path.c_str(), 0, access, &key);
+    if (result == ERROR_SUCCESS) RegCloseKey(key);
+    return result;
+}
+
 // The subkey names of `path`, in enumeration order; stops at the first failure.
 std::vector<std::string> Subkeys(HKEY root, const std::string& path) {
     std::vector<std::string> names;
@@ -95,16 +103,11 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     // Paths open without regard to letter case, with or without a trailing
     // backslash; a missing key is ERROR_FILE_NOT_FOUND.
     for (const std::string& path : {s + "Case\\Alpha", s + "CASE\\alpha", s + "case\\ALPHA\\"}) {
-        HKEY key = nullptr;
-        const LONG result = RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key);
+        const LONG result = TryOpen(root, path);
         CHECK(result == ERROR_SUCCESS, "open " + path + Code(result));
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
     }
-    {
-        HKEY key = nullptr;
-        const LONG result = RegOpenKeyExA(root, (s + "Case\\Gamma").c_str(), 0, KEY_READ, &key);
-        CHECK(result == ERROR_FILE_NOT_FOUND, "a missing key is ERROR_FILE_NOT_FOUND" + Code(result));
-    }
+    const LONG missing = TryOpen(root, s + "Case\\Gamma");
+    CHECK(missing == ERROR_FILE_NOT_FOUND, "a missing key is ERROR_FILE_NOT_FOUND" + Code(missing));
 
     // Subkeys enumerate sorted, letter case ignored, whatever order they were made in.
     CHECK(Subkeys(root, s + "Case") == (std::vector<std::string>{"Alpha", "beta", "zeta"}),
@@ -113,12 +116,8 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     // character whose second byte is '\' is one name.
     CHECK(Subkeys(root, s + "Gbk") == (std::vector<std::string>{"\x81\x5C", "\xCE\xA2\xD0\xC5", "\xB3\xCC\xD0\xF2"}),
           "GBK subkeys enumerate in UTF-16 order: U+4E57, U+5FAE, U+7A0B");
-    {
-        HKEY key = nullptr;
-        const LONG result = RegOpenKeyExA(root, (s + "Gbk\\\x81\x5C").c_str(), 0, KEY_READ, &key);
-        CHECK(result == ERROR_SUCCESS, "a GBK name with a '\\' second byte opens" + Code(result));
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
-    }
+    const LONG gbk = TryOpen(root, s + "Gbk\\\x81\x5C");
+    CHECK(gbk == ERROR_SUCCESS, "a GBK name with a '\\' second byte opens" + Code(gbk));
 
     // Subkey names: 254 characters fit the 255-character buffer, 255 do not.
     {
@@ -209,50 +208,28 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     }
 
     // A path of more than 260 characters.
-    {
-        HKEY key = nullptr;
-        const LONG result = RegOpenKeyExA(root, deep.c_str(), 0, KEY_READ, &key);
-        if (platform.LongPathsFail) {
-            CHECK(result == ERROR_MORE_DATA, "a path over 260 characters fails with ERROR_MORE_DATA" + Code(result));
-        } else {
-            CHECK(result == ERROR_SUCCESS, "a path over 260 characters opens" + Code(result));
-        }
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
-    }
+    const LONG deepResult = TryOpen(root, deep);
+    CHECK(deepResult == (platform.LongPathsFail ? ERROR_MORE_DATA : ERROR_SUCCESS),
+          std::string("a path over 260 characters ") + (platform.LongPathsFail ? "fails with ERROR_MORE_DATA" : "opens") +
+              Code(deepResult));
 
     // The program's own registry view: a key in the other view alone is not
-    // seen through KEY_READ.
-    {
-        HKEY key = nullptr;
-        const std::string other = std::string(OtherViewProbeKey) + "\\Only in the other view";
-        LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, other.c_str(), 0, KEY_READ, &key);
-        CHECK(result == ERROR_FILE_NOT_FOUND, "a key of the other view alone is not seen" + Code(result));
-        result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_32KEY, &key);
-        CHECK(result == ERROR_SUCCESS, "KEY_WOW64_32KEY opens the 32-bit view" + Code(result));
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
-        result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_64KEY, &key);
-        if (platform.OneView) {
-            CHECK(result == ERROR_INVALID_PARAMETER, "KEY_WOW64_64KEY is rejected" + Code(result));
-        } else {
-            CHECK(result == ERROR_SUCCESS, "KEY_WOW64_64KEY opens the 64-bit view" + Code(result));
-        }
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
-    }
+    // seen through KEY_READ; KEY_WOW64_32KEY names the 32-bit view.
+    const LONG otherView = TryOpen(HKEY_LOCAL_MACHINE, std::string(OtherViewProbeKey) + "\\Only in the other view");
+    CHECK(otherView == ERROR_FILE_NOT_FOUND, "a key of the other view alone is not seen" + Code(otherView));
+    const LONG view32 = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ | KEY_WOW64_32KEY);
+    CHECK(view32 == ERROR_SUCCESS, "KEY_WOW64_32KEY opens the 32-bit view" + Code(view32));
+    const LONG view64 = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ | KEY_WOW64_64KEY);
+    CHECK(view64 == (platform.OneView ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS),
+          std::string("KEY_WOW64_64KEY ") + (platform.OneView ? "is rejected" : "opens the 64-bit view") + Code(view64));
 
     // Access rights: reading HKLM always works; writing does only with full rights.
-    {
-        HKEY key = nullptr;
-        LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key);
-        CHECK(result == ERROR_SUCCESS, "HKLM\\SOFTWARE opens for reading" + Code(result));
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
-        result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS, &key);
-        if (platform.MachineWritesDenied) {
-            CHECK(result == ERROR_ACCESS_DENIED, "KEY_ALL_ACCESS on HKLM is ERROR_ACCESS_DENIED" + Code(result));
-        } else {
-            CHECK(result == ERROR_SUCCESS, "KEY_ALL_ACCESS on HKLM opens" + Code(result));
-        }
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
-    }
+    const LONG read = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE");
+    CHECK(read == ERROR_SUCCESS, "HKLM\\SOFTWARE opens for reading" + Code(read));
+    const LONG write = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS);
+    CHECK(write == (platform.MachineWritesDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS),
+          std::string("KEY_ALL_ACCESS on HKLM ") + (platform.MachineWritesDenied ? "is ERROR_ACCESS_DENIED" : "opens") +
+              Code(write));
     return report.Failures;
 }
 
