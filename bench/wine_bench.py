@@ -60,11 +60,9 @@ def main():
     args = parser.parse_args()
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)
-    arch = 'win32'
-    if wine_prefix.program_bits(os.path.join(args.build, 'Kestlo desktop.exe')) == 64:
-        arch = 'win64'  # the 64-bit test build, where 32-bit programs cannot run
-        if not wine_prefix.wine32_runs():
-            wine_prefix.use_wine64_loader()
+    # One prefix: 32-bit for the release exe, 64-bit for the 64-bit test build.
+    arch = wine_prefix.prefixes_for(os.path.join(args.build, 'Kestlo desktop.exe'), ['win32'],
+                                    'the 32-bit "Kestlo desktop.exe"')[0]
     prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-bench'), arch, os.path.abspath(args.build))
     prefix.create().wait(timeout=300)
     prefix.ready()

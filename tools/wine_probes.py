@@ -29,17 +29,8 @@ def main():
     for name in ('registry_probes.exe', 'trace_collector.exe', 'Kestlo desktop.exe'):
         if not os.path.exists(os.path.join(build, name)):
             sys.exit(f'{name} is not in {build}: build the windows preset first')
-    if wine_prefix.locale_problem():
-        sys.exit(wine_prefix.locale_problem())
-    arches = args.arch.split(',')
-    if wine_prefix.program_bits(os.path.join(build, 'registry_probes.exe')) == 64:
-        arches = ['win64']
-    elif not wine_prefix.wine32_runs():
-        print('SKIPPED: this machine cannot run 32-bit programs, so the 32-bit probes cannot run here '
-              'under Wine; tools/test.sh runs the 64-bit build of them instead (preset windows-x64).')
-        sys.exit(wine_prefix.SKIPPED)
-    if not wine_prefix.wine32_runs():
-        wine_prefix.use_wine64_loader()
+    arches = wine_prefix.prefixes_for(os.path.join(build, 'registry_probes.exe'), args.arch.split(','),
+                                      'the 32-bit registry probes')
 
     failed = 0
     for arch in arches:

@@ -80,23 +80,13 @@ def main():
             ('planted.dll',) if args.plant_dlls else ()):
         if not os.path.exists(os.path.join(args.build, name)):
             sys.exit(f'{name} is not in {args.build}: build the windows preset first')
-    if wine_prefix.locale_problem():
-        sys.exit(wine_prefix.locale_problem())
     if not os.access(args.standin_run, os.X_OK):
         sys.exit(f'{args.standin_run} is missing: build the host tool first '
                  '(cmake --build --preset host --target kestlo-standin-run)')
 
     build, out = os.path.abspath(args.build), os.path.abspath(args.out)
-    arches = args.arch.split(',')
-    if wine_prefix.program_bits(os.path.join(build, 'Kestlo desktop.exe')) == 64:
-        arches = ['win64']  # the 64-bit test build runs in a 64-bit prefix only
-    elif not wine_prefix.wine32_runs():
-        print('SKIPPED: this machine cannot run 32-bit programs (Wine\'s 32-bit loader fails to start), so '
-              'the 32-bit "Kestlo desktop.exe" cannot run here under Wine. tools/test.sh then runs the same '
-              'scenarios on the 64-bit test build of the same sources (preset windows-x64).')
-        sys.exit(wine_prefix.SKIPPED)
-    if not wine_prefix.wine32_runs():
-        wine_prefix.use_wine64_loader()
+    arches = wine_prefix.prefixes_for(os.path.join(build, 'Kestlo desktop.exe'), args.arch.split(','),
+                                      'the 32-bit "Kestlo desktop.exe"')
     exported = os.path.join(out, 'export')
     try:
         names = export(args.standin_run, exported, args.scenarios, args.random)

@@ -3,6 +3,7 @@ its registry restored from a snapshot before each scenario."""
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -51,6 +52,29 @@ def locale_problem():
 
 def use_wine64_loader():
     WINE[:] = ['/usr/lib/wine/wine64']
+
+
+def prefixes_for(program, requested, what):
+    """The prefixes (win32, win64) in which `program` runs here, and the loader to use.
+
+    A 64-bit program (the test build) runs in a 64-bit prefix only. A 32-bit
+    one cannot run on a machine without 32-bit support: the run then ends as
+    skipped (SKIPPED), saying why, `what` naming the programs. Stops with a
+    message when the locale Wine needs is missing."""
+    problem = locale_problem()
+    if problem:
+        sys.exit(problem)
+    runs32 = wine32_runs()
+    if not runs32:
+        use_wine64_loader()
+    if program_bits(program) == 64:
+        return ['win64']
+    if not runs32:
+        print(f'SKIPPED: this machine cannot run 32-bit programs (Wine\'s 32-bit loader fails to start), so '
+              f'{what} cannot run here under Wine. tools/test.sh runs the 64-bit test build of the same '
+              'sources instead (preset windows-x64).')
+        sys.exit(SKIPPED)
+    return requested
 
 
 class Prefix:
