@@ -17,7 +17,6 @@ struct ScenarioExpectation {
     std::vector<std::string> TraceLines;     // GBK, exactly as traced
     std::optional<std::string> StartedFile;  // GBK
     bool MessageBox = false;
-    bool Given() const { return !TraceLines.empty() || StartedFile || MessageBox; }
 };
 
 // Where a key lives. Machine is the registry view the launcher's own build
