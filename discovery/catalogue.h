@@ -23,8 +23,17 @@ void AppendRecord(BrowserCatalogue& catalogue, const BrowserRecord& record);
 // True when some stored record equals `record` in both fields.
 bool ContainsRecord(const BrowserCatalogue& catalogue, const BrowserRecord& record);
 
+// True for a location that names one folder whatever the current folder and
+// the shell's search path: "C:\..." or "c:/...", a UNC path "\\server\...",
+// or one that starts with an environment reference, "%ProgramFiles%\..."
+// (REG_EXPAND_SZ is read unexpanded). No installer writes anything else:
+// ".", "Chrome", "C:x", "file:///C:/x", "\\?\C:\x" and "" are refused, so
+// that the current folder (often Downloads) cannot choose the program.
+bool IsUsableInstallLocation(const std::string& location);
+
 // The install location of the first record named exactly `name` (case-sensitive)
-// whose location is not empty; an empty string when there is none.
+// whose location is usable (IsUsableInstallLocation); an empty string when
+// there is none.
 std::string FindInstallLocation(const BrowserCatalogue& catalogue, const std::string& name);
 
 // Traces each record as two lines, its name and then its install location

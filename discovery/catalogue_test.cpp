@@ -14,9 +14,9 @@ TEST(FindInstallLocation, EmptyCatalogueFindsNothing) {
 
 TEST(FindInstallLocation, TakesFirstRecordOfTheNameThatHasALocation) {
     const BrowserCatalogue catalogue = {
-        {"Chrome", ""}, {"Firefox", "F"}, {"Chrome", "P1"}, {"Chrome", "P2"}};
-    EXPECT_EQ(FindInstallLocation(catalogue, "Chrome"), "P1");
-    EXPECT_EQ(FindInstallLocation(catalogue, "Firefox"), "F");
+        {"Chrome", ""}, {"Firefox", "C:\\F"}, {"Chrome", "C:\\P1"}, {"Chrome", "C:\\P2"}};
+    EXPECT_EQ(FindInstallLocation(catalogue, "Chrome"), "C:\\P1");
+    EXPECT_EQ(FindInstallLocation(catalogue, "Firefox"), "C:\\F");
     EXPECT_EQ(FindInstallLocation(catalogue, "chrome"), "");  // names are case-sensitive
     EXPECT_EQ(FindInstallLocation(catalogue, "360"), "");
 }

@@ -9,7 +9,7 @@
 // - the catalogue holds only recognised names and no record twice;
 // - the trace is the scans' subkey names and display names, each of which is
 //   in the registry, followed by two lines per catalogue record;
-// - the browser chosen is the first preferred one with a location, started
+// - the browser chosen is the first preferred one with a usable location, started
 //   as that location followed by its suffix with the login page; otherwise
 //   the message box is shown, once; never both.
 #include "discovery/catalogue.h"
@@ -225,14 +225,14 @@ std::optional<std::vector<const PlantedEntry*>> ScannedEntries(const Traceable& 
     return scanned;
 }
 
-// The folders the launcher may start `browser` from: the locations of the
-// scanned entries whose display name names it.
+// The folders the launcher may start `browser` from: the usable locations of
+// the scanned entries whose display name names it.
 std::vector<std::string> CandidateLocations(const std::vector<const PlantedEntry*>& scanned,
                                             std::string_view browser) {
     std::vector<std::string> locations;
     for (const PlantedEntry* entry : scanned) {
         const std::string location = ReadableText(*entry, "InstallLocation");
-        if (!location.empty() && ClassifyBrowserName(ReadableText(*entry, "DisplayName")).CanonicalName == browser)
+        if (IsUsableInstallLocation(location) && ClassifyBrowserName(ReadableText(*entry, "DisplayName")).CanonicalName == browser)
             locations.push_back(location);
     }
     return locations;

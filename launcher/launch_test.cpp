@@ -81,12 +81,13 @@ TEST(RunLauncher, WalksThePreferenceTableInOrder) {
         std::vector<std::pair<std::string, std::optional<std::string>>> Entries;  // display name, location
         std::string Started;  // empty: the message box
     } cases[] = {
-        {"Chrome beats Firefox", {{"Mozilla Firefox", "F"}, {"Google Chrome", "C"}}, "C\\Chrome.exe"},
-        {"Chrome without a location", {{"Google Chrome", std::nullopt}, {"Mozilla Firefox", "F"}}, "F\\firefox.exe"},
-        {"360 safe beats 360 extreme", {{extreme360 + " 13.0", "X"}, {safe360 + " 13.1", "S"}}, "S\\360se.exe"},
-        {"360 extreme beats Firefox", {{"Mozilla Firefox", "F"}, {extreme360, "X"}}, "X\\360chrome.exe"},
+        {"Chrome beats Firefox", {{"Mozilla Firefox", "C:\\F"}, {"Google Chrome", "C:\\C"}}, "C:\\C\\Chrome.exe"},
+        {"Chrome without a location", {{"Google Chrome", std::nullopt}, {"Mozilla Firefox", "C:\\F"}}, "C:\\F\\firefox.exe"},
+        {"360 safe beats 360 extreme", {{extreme360 + " 13.0", "C:\\X"}, {safe360 + " 13.1", "C:\\S"}}, "C:\\S\\360se.exe"},
+        {"360 extreme beats Firefox", {{"Mozilla Firefox", "C:\\F"}, {extreme360, "C:\\X"}}, "C:\\X\\360chrome.exe"},
         {"trailing backslash kept", {{"Google Chrome", "C:\\Chrome\\"}}, "C:\\Chrome\\\\Chrome.exe"},
-        {"others are never started", {{"Opera Stable", "O"}, {"Internet Explorer", "I"}, {"Safari", "S"}}, ""},
+        {"others are never started", {{"Opera Stable", "C:\\O"}, {"Internet Explorer", "C:\\I"}, {"Safari", "C:\\S"}}, ""},
+        {"a relative Chrome, then a real one", {{"Google Chrome", "evil"}, {"Google Chrome", "C:\\G"}}, "C:\\G\\Chrome.exe"},
         {"nothing installed", {}, ""},
     };
     for (const auto& c : cases) {
@@ -99,6 +100,31 @@ TEST(RunLauncher, WalksThePreferenceTableInOrder) {
             ExpectMessage(machine);
         else
             ExpectStarted(machine, c.Started);
+    }
+}
+
+// A location the shell would resolve against the current folder, its search
+// path or a URL scheme counts as none: Firefox is started instead.
+TEST(RunLauncher, UsesOnlyLocationsTheShellCannotMisread) {
+    const struct {
+        const char* Location;
+        bool Used;
+    } cases[] = {
+        {".", false}, {"evil", false}, {"C:evil", false}, {"file:///C:/x", false}, {"\\\\?\\C:\\x", false},
+        {"\\\\.\\C:\\x", false}, {"%", false}, {"%%\\x", false}, {" C:\\x", false}, {"\\\\\\x", false},
+        {"C:\\x", true}, {"c:/x", true}, {"\\\\srv\\share\\x", true}, {"%SystemDrive%\\x", true},
+        {"C:\\x\\..\\y", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Location);
+        StandInMachine machine;
+        AddMachineEntry(machine, "Google Chrome", "Google Chrome", c.Location);
+        AddMachineEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Firefox");
+        EXPECT_EQ(RunLauncher(), 0);
+        ExpectStarted(machine, c.Used ? c.Location + std::string("\\Chrome.exe") : "C:\\Firefox\\firefox.exe");
+        // The trace still shows the location as the registry holds it.
+        EXPECT_EQ(machine.TraceLines()[4], "Chrome");
+        EXPECT_EQ(machine.TraceLines()[5], c.Location);
     }
 }
 
