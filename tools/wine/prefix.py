@@ -9,7 +9,8 @@ import time
 
 SKIPPED = 77  # exit code that ctest reports as a skipped test (SKIP_RETURN_CODE)
 TOOLS = r'C:\kestlo-e2e-tools'
-# Where --plant-dlls copies the launcher, as if downloaded (see wine_scenarios.py).
+# The launcher's current folder in every run; where --plant-dlls copies it, as
+# if downloaded (see wine_scenarios.py).
 DOWNLOADS = r'C:\users\Public\Downloads'
 PLANTED = ('uxtheme', 'dwmapi', 'cryptbase', 'propsys', 'userenv', 'oleacc', 'apphelp', 'setupapi', 'ntmarta')
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
@@ -110,6 +111,7 @@ class Prefix:
         subprocess.run(['wineserver', '-w'], env=self.env, check=True)
         tools = self.unix(TOOLS)
         os.makedirs(tools, exist_ok=True)
+        os.makedirs(self.unix(DOWNLOADS), exist_ok=True)
         for name in ('Kestlo desktop.exe', 'trace_collector.exe'):
             shutil.copy(os.path.join(self.build, name), tools)
         if self.plant_dlls:

@@ -10,7 +10,7 @@ import subprocess
 import time
 
 import display
-from prefix import WINE, PrefixError, TOOLS
+from prefix import DOWNLOADS, WINE, PrefixError, TOOLS
 
 COLLECT_TIMEOUT = 40        # seconds the launcher may run, message box included
 WINDOW_WAIT = 25            # seconds to wait for an expected message box
@@ -60,7 +60,8 @@ def observe(prefix, name, work, expected, started_log):
     collector = subprocess.Popen(
         [*WINE, TOOLS + r'\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
          str(COLLECT_TIMEOUT), prefix.launcher],
-        env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        cwd=prefix.unix(DOWNLOADS))  # the launcher's current folder, as after a download
     deadline = time.time() + COLLECT_TIMEOUT + 15
     window_deadline = time.time() + (WINDOW_WAIT if expected['message'] else COLLECT_TIMEOUT)
     while collector.poll() is None and time.time() < deadline:
