@@ -4,10 +4,16 @@
 
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
 namespace {
 
 using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+#ifdef _WIN32
+// A wrong calling convention would corrupt the stack only in the 32-bit exe.
+static_assert(std::is_same_v<SetDefaultDllDirectoriesFunction, decltype(&::SetDefaultDllDirectories)>,
+              "the pointer type must match the Windows headers' declaration");
+#endif
 
 bool SetDefaultDllDirectoriesToSystem() {
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");

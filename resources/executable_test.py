@@ -64,6 +64,9 @@ class ExecutableTest(unittest.TestCase):
         for flag in ('IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE', 'IMAGE_DLLCHARACTERISTICS_NX_COMPAT',
                      'IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE'):
             self.assertTrue(getattr(optional, flag), flag)
+        # DYNAMIC_BASE is only honoured with relocations to apply: ASLR needs .reloc.
+        self.assertIn(b'.reloc', [section.Name.rstrip(b'\0') for section in self.pe.sections])
+        self.assertGreater(optional.DATA_DIRECTORY[5].Size, 0, 'base relocation directory')
 
     def test_imports_only_system_dlls(self):
         dlls = sorted(entry.dll.decode().upper() for entry in self.pe.DIRECTORY_ENTRY_IMPORT)

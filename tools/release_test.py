@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -24,6 +25,8 @@ BUILD_WINDOWS = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.pa
 RELEASE_BUILD = os.path.join(ROOT, 'build', 'release-test')
 PASSWORD = 'correct horse battery\n'
 TIMESTAMP_URL = 'http://timestamp.invalid/rfc3161'
+# What a release folder holds before each run: a failed run must leave it so.
+PREVIOUS = {EXE: 'the previous release\n', 'SHA256SUMS': 'its sums\n', 'BUILD-INFO.txt': 'its build\n'}
 
 CA_CONFIG = """[ ca ]
 default_ca = test
@@ -48,6 +51,25 @@ def run(*command, cwd=None, env=None, check=True):
 
 def sha256(path):
     return run('sha256sum', path).stdout.split()[0]
+
+
+def previous_release(parent):
+    dist = tempfile.mkdtemp(dir=parent, prefix='dist-')
+    for name, text in PREVIOUS.items():
+        with open(os.path.join(dist, name), 'w') as f:
+            f.write(text)
+    return dist
+
+
+def contents(folder):
+    """Every file under `folder` (dotfiles included) with its bytes."""
+    found = {}
+    for base, _, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(base, name)
+            with open(path, 'rb') as f:
+                found[os.path.relpath(path, folder)] = f.read()
+    return found
 
 
 class Certificates:
@@ -92,6 +114,7 @@ class ReleaseTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix='kestlo-release-')
+        shutil.rmtree(RELEASE_BUILD, ignore_errors=True)  # this test's own build folder
         cls.certificates = Certificates(os.path.join(cls.scratch, 'pki'))
         cls.signing = cls.certificates.issue('good', 'codeSigning')
         # osslsigncode seen through a wrapper that records its arguments, and
@@ -114,7 +137,7 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         os.chmod(wrapper, 0o755)
         cls.path_with_wrapper = wrapper_folder + os.pathsep + os.environ['PATH']
         # One signed release, with a time-stamp server, for the tests that look at it.
-        cls.signed, cls.signed_dist = cls.release(cls.signing_env(), {'KESTLO_SIGN_TIMESTAMP_URL': TIMESTAMP_URL})
+        cls.signed, cls.signed_dist = cls.release(cls.signing_env())
         cls.signed_exe = os.path.join(cls.signed_dist, EXE)
 
     @classmethod
@@ -122,17 +145,19 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         shutil.rmtree(cls.scratch, ignore_errors=True)
 
     @classmethod
-    def release(cls, signing=None, extra_env=None):
-        """Runs tools/release.sh into a fresh dist folder; returns (result, dist)."""
-        dist = tempfile.mkdtemp(dir=cls.scratch, prefix='dist-')
-        with open(os.path.join(dist, 'left-from-before.txt'), 'w') as f:
-            f.write('an earlier release\n')
+    def release(cls, signing=None, extra_env=None, args=(), dist=None, timestamp=True):
+        """Runs tools/release.sh; by default into a fresh dist folder that holds
+        a previous release (PREVIOUS). Returns (result, dist)."""
+        if dist is None:
+            dist = previous_release(cls.scratch)
         env = {k: v for k, v in os.environ.items() if not k.startswith('KESTLO_SIGN_')}
         env['PATH'] = cls.path_with_wrapper
+        if signing and timestamp:
+            env['KESTLO_SIGN_TIMESTAMP_URL'] = TIMESTAMP_URL
         env.update(signing or {})
         env.update(extra_env or {})
-        result = run(RELEASE, '--allow-dirty', '--dist', dist, '--build', RELEASE_BUILD, env=env, check=False)
-        return result, dist
+        command = [RELEASE, '--allow-dirty', '--dist', dist, '--build', RELEASE_BUILD, *args]
+        return run(*command, env=env, check=False), dist
 
     @classmethod
     def signing_env(cls, pkcs12=None, password_file=None):
@@ -210,12 +235,13 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         result, dist = self.release()
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertIn('NOT SIGNED', result.stdout)
+        self.assertEqual(self.leftovers(dist), [])
         self.assertEqual(sorted(os.listdir(dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS'])
         self.assertEqual(sha256(os.path.join(dist, EXE)), sha256(os.path.join(BUILD_WINDOWS, EXE)))
         with open(os.path.join(dist, 'BUILD-INFO.txt')) as f:
             self.assertIn('signed: no', f.read())
 
-    def test_signing_errors_leave_an_empty_dist(self):
+    def test_a_failed_signing_keeps_the_previous_release(self):
         wrong_password = self.certificates.write('wrong-password', 'not the password\n')
         cases = [
             ('wrong password', self.signing_env(password_file=wrong_password), 'wrong password'),
@@ -223,7 +249,7 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
                 'expired', 'codeSigning', start='20200101000000Z', end='20210101000000Z')), 'expired on'),
             ('not for code signing', self.signing_env(self.certificates.issue('server', 'serverAuth')),
              'not for code signing'),
-            ('missing certificate file', self.signing_env(os.path.join(self.scratch, 'absent.p12')),
+            ('misspelt certificate path', self.signing_env(os.path.join(self.scratch, 'absent.p12')),
              'does not exist'),
             ('missing password file', self.signing_env(password_file=os.path.join(self.scratch, 'absent')),
              'does not exist'),
@@ -233,25 +259,111 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         for what, signing, message in cases:
             with self.subTest(what):
                 result, dist = self.release(signing)
-                self.assertNotEqual(result.returncode, 0)
+                self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
                 self.assertIn(message, result.stderr)
-                self.assertEqual(os.listdir(dist), [], 'nothing is left in dist/')
+                self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
+                self.assertEqual(self.leftovers(dist), [])
+
+    def test_signing_needs_a_time_stamp_server_or_no_timestamp(self):
+        result, dist = self.release(self.signing_env(), timestamp=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('KESTLO_SIGN_TIMESTAMP_URL is not set', result.stderr)
+        self.assertIn('--no-timestamp', result.stderr)
+        self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
+
+    def test_warns_of_a_password_file_others_can_read(self):
+        readable = self.certificates.write('readable-password', PASSWORD)
+        os.chmod(readable, 0o644)
+        # Stopped after the warning by a certificate that is not for code signing.
+        result, _ = self.release(self.signing_env(self.certificates.issue('server2', 'serverAuth'), readable))
+        self.assertIn(f'warning: the password file {readable} can be read by others', result.stderr)
+        self.assertIn('not for code signing', result.stderr)
+
+    def test_dist_at_the_checkout_deletes_nothing(self):
+        clone = self.clone()
+        before = contents(clone)
+        result = run(os.path.join(clone, 'tools', 'release.sh'), '--dist', '.', cwd=clone, check=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('which a release does not write; nothing was changed', result.stderr)
+        self.assertEqual(contents(clone), before)
+
+    def test_dist_with_another_file_is_refused_and_the_file_kept(self):
+        dist = previous_release(self.scratch)
+        with open(os.path.join(dist, '.notes'), 'w') as f:
+            f.write('mine\n')
+        result, _ = self.release(dist=dist)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(f'{dist} holds .notes, which a release does not write', result.stderr)
+        expected = {k: v.encode() for k, v in PREVIOUS.items()}
+        expected['.notes'] = b'mine\n'
+        self.assertEqual(contents(dist), expected)
+
+    def test_build_folder_of_someone_else_is_refused_and_kept(self):
+        folder = os.path.join(self.scratch, 'not-a-build')
+        os.makedirs(folder)
+        with open(os.path.join(folder, 'keep.txt'), 'w') as f:
+            f.write('keep\n')
+        dist = os.path.join(self.scratch, 'new-dist')
+        result = run(RELEASE, '--allow-dirty', '--dist', dist, '--build', folder, check=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('is not a release build folder of this script', result.stderr)
+        self.assertEqual(contents(folder), {'keep.txt': b'keep\n'})
+        self.assertFalse(os.path.exists(dist), 'dist is created only by a release that succeeds')
+
+    def test_a_missing_option_value_is_a_usage_error(self):
+        for option in ('--dist', '--build'):
+            with self.subTest(option):
+                result = run(RELEASE, option, check=False)
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(f'{option} needs a folder', result.stderr)
+                self.assertIn('usage:', result.stderr)
+
+    def test_term_during_the_build_keeps_the_previous_release_and_no_staging(self):
+        dist = previous_release(self.scratch)
+        env = {k: v for k, v in os.environ.items() if not k.startswith('KESTLO_SIGN_')}
+        build = os.path.join(self.scratch, 'term-build')
+        process = subprocess.Popen([RELEASE, '--allow-dirty', '--dist', dist, '--build', build], env=env,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        deadline = time.time() + 120
+        while not os.path.exists(os.path.join(build, 'CMakeCache.txt')) and time.time() < deadline:
+            time.sleep(0.1)
+        self.assertIsNone(process.poll(), 'the build had not begun when the release ended')
+        process.terminate()
+        try:
+            _, stderr = process.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise AssertionError('TERM did not stop the release within 30 s')
+        self.assertEqual(process.returncode, 143, stderr)
+        self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
+        self.assertEqual(self.leftovers(dist), [])
 
     def test_refuses_a_tree_with_uncommitted_changes(self):
-        repository = os.path.join(self.scratch, 'repository')
+        clone = self.clone()
+        with open(os.path.join(clone, 'tools', 'release.sh'), 'a') as f:
+            f.write('# an edit\n')
+        dist = os.path.join(self.scratch, 'dirty-dist')
+        result = run(os.path.join(clone, 'tools', 'release.sh'), '--dist', dist, check=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('uncommitted changes', result.stderr)
+        self.assertIn('--allow-dirty', result.stderr)
+        self.assertFalse(os.path.exists(dist))
+
+    def clone(self):
+        """A throwaway repository holding the release script, with an untracked file."""
+        repository = tempfile.mkdtemp(dir=self.scratch, prefix='repository-')
         os.makedirs(os.path.join(repository, 'tools'))
         shutil.copy(RELEASE, os.path.join(repository, 'tools'))
         run('git', 'init', '-q', cwd=repository)
         run('git', '-c', 'user.name=t', '-c', 'user.email=t@t', 'add', '.', cwd=repository)
         run('git', '-c', 'user.name=t', '-c', 'user.email=t@t', 'commit', '-qm', 'release script', cwd=repository)
-        with open(os.path.join(repository, 'tools', 'release.sh'), 'a') as f:
-            f.write('# an edit\n')
-        dist = os.path.join(self.scratch, 'dirty-dist')
-        result = run(os.path.join(repository, 'tools', 'release.sh'), '--dist', dist, check=False)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn('uncommitted changes', result.stderr)
-        self.assertIn('--allow-dirty', result.stderr)
-        self.assertEqual(os.listdir(dist), [])
+        with open(os.path.join(repository, 'untracked.txt'), 'w') as f:
+            f.write('not in git\n')
+        return repository
+
+    def leftovers(self, dist):
+        """Staging folders left beside `dist`."""
+        return [name for name in os.listdir(os.path.dirname(dist)) if name.startswith('.kestlo-release.')]
 
 
 if __name__ == '__main__':

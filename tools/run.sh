@@ -7,17 +7,25 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/install-deps.sh all
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$(nproc)" | grep -F "SHA-256" || true
+# Quiet unless it fails: then the build's own output says why.
+quietly() {
+  local log
+  log=$(mktemp)
+  "$@" >"$log" 2>&1 || { cat "$log" >&2; echo "run.sh: failed: $*" >&2; rm -f "$log"; exit 1; }
+  grep -F "SHA-256" "$log" || true   # the exe's size and hash, when it was linked
+  rm -f "$log"
+}
+quietly cmake --preset windows
+quietly cmake --build --preset windows -j"$(nproc)"
 build=build/windows arch=win32
 if ! tools/wine32-runs.sh; then
   echo "This machine cannot run 32-bit programs: running the 64-bit test build of the same sources instead."
-  cmake --preset windows-x64 >/dev/null
-  cmake --build --preset windows-x64 -j"$(nproc)" >/dev/null
+  quietly cmake --preset windows-x64
+  quietly cmake --build --preset windows-x64 -j"$(nproc)"
   build=build/windows-x64 arch=win64
 fi
 # The runner reads no scenario file itself: the host tool exports the demo for it.
-cmake --build "$build" --target host_tool >/dev/null
+quietly cmake --build "$build" --target host_tool
 echo "Running it under Wine on demo/demo.scenario (a fresh $arch prefix, about 20 s) ..."
 /usr/bin/python3 tools/wine_scenarios.py --show --arch "$arch" --build "$build" --out build/demo \
   --standin-run "$build/host-tool/kestlo-standin-run" demo/demo.scenario

@@ -170,20 +170,21 @@ bool ParseNumber(const char* text, std::uint64_t& number) {
     return *text != '\0' && *end == '\0';
 }
 
-int Usage(const char* program) {
-    std::fprintf(stderr,
+int Usage(const char* program, std::FILE* to = stderr) {
+    std::fprintf(to,
                  "usage: %s [--check] FILE.scenario\n"
                  "       %s --random SEED\n"
                  "       %s --export DIR FILE.scenario...\n"
                  "       %s --export DIR --random FIRST COUNT\n",
                  program, program, program, program);
-    return 2;
+    return to == stderr ? 2 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return Usage(argv[0], stdout);
     std::uint64_t first = 0, count = 0;
     if (args.size() >= 3 && args[0] == "--export") {
         if (args[2] == "--random") {

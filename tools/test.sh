@@ -7,6 +7,9 @@ tools/install-deps.sh all
 
 step() { printf '\n=== %s\n' "$*"; }
 
+step "set-up: install-deps.sh against a mirror caught mid-sync (shimmed apt)"
+/usr/bin/python3 tools/install_deps_test.py
+
 step "host: unit tests and scenarios over the in-memory Windows"
 cmake --preset host
 cmake --build --preset host -j"$(nproc)"
@@ -57,5 +60,5 @@ cmake --build build/windows-again -j"$(nproc)" >/dev/null
 cmp "build/windows/Kestlo desktop.exe" "build/windows-again/Kestlo desktop.exe"
 echo "reproducible: $(sha256sum "build/windows/Kestlo desktop.exe")"
 
-step "release: tools/release.sh signed with a throwaway CA, unsigned, and refusing bad certificates"
+step "release: tools/release.sh signed with a throwaway CA, unsigned, refusing bad inputs, keeping the last release"
 /usr/bin/python3 tools/release_test.py build/windows
