@@ -44,9 +44,17 @@ target_link_options(kestlo_desktop PRIVATE
   -Wl,--tsaware                # TERMINAL_SERVER_AWARE (DYNAMIC_BASE and NX_COMPAT are on by default)
   -Wl,--no-insert-timestamp    # reproducible: no link time in the header
   -Wl,--gc-sections            # drop unreferenced functions and data
-  # replaces libstdc++'s verbose terminate handler and
-  # throw helpers, which pull in the demangler and printf's float formatting.
 )
+# libstdc++'s throw helpers, sent to launcher/lean_runtime.cpp's aborting ones.
+# That file is a plain object: the link-time optimiser does not see calls that
+# --wrap redirects, and would drop definitions it compiled itself.
+set_source_files_properties(launcher/lean_runtime.cpp PROPERTIES COMPILE_OPTIONS -fno-lto)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  foreach(helper _ZSt20__throw_length_errorPKc _ZSt17__throw_bad_allocv _ZSt19__throw_logic_errorPKc
+                 _ZSt28__throw_bad_array_new_lengthv _ZSt24__throw_out_of_range_fmtPKcz)
+    target_link_options(kestlo_desktop PRIVATE -Wl,--wrap=${helper})
+  endforeach()
+endif()
 
 # Prints the file's size and SHA-256 after each link.
 add_custom_command(TARGET kestlo_desktop POST_BUILD
@@ -78,7 +86,7 @@ set_target_properties(fake_browser minimal_launch PROPERTIES WIN32_EXECUTABLE ON
 # Built from the sources it needs, not against kestlo_core: mixing that
 # library's link-time-optimised objects with plain ones makes the 32-bit
 # linker see libstdc++'s inline functions twice.
-add_executable(registry_probes tools/windows/registry_probes.cpp platform/registry_contract.cpp
+add_executable(registry_probes probes/registry_probes_main.cpp probes/registry_contract.cpp
                discovery/user_uninstall_path.cpp)
 target_include_directories(registry_probes PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(registry_probes PRIVATE advapi32)

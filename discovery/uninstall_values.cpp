@@ -37,8 +37,9 @@ std::optional<std::string> FindValueText(HKEY root, const std::string& entryPath
         // index: it ends the walk, as ERROR_NO_MORE_ITEMS does.
         if (result != ERROR_SUCCESS && result != ERROR_MORE_DATA) break;
         if (!BufferHoldsName(name, sizeof name, valueName)) continue;
-        // Data that did not fit leaves the buffer undefined: a cut-off folder
-        // would be a wrong path, so such a value reads as empty.
+        // Only a platform that names a value whose data did not fit gets
+        // here; the data buffer is then undefined, and a cut-off folder would
+        // be a wrong path, so it reads as empty.
         text = result == ERROR_SUCCESS ? std::string(data, strnlen(data, sizeof data)) : std::string();
         break;
     }

@@ -5,8 +5,9 @@
 // fixed buffers (registry_limits.h), and closes it again. Value names match
 // exactly, case-sensitively; the value's type is not examined, so REG_SZ and
 // REG_EXPAND_SZ (unexpanded) come back as stored and other types as their
-// bytes up to the first zero byte. Data that does not fit in 1024 bytes reads
-// as an empty text.
+// bytes up to the first zero byte. A value whose data does not fit in 1024
+// bytes is passed over as if absent: Windows then leaves the name buffer as
+// it was, so the name does not match (no DisplayName line is traced for it).
 #pragma once
 
 #include "platform/win32.h"

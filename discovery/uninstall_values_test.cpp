@@ -1,6 +1,6 @@
 #include "discovery/uninstall_values.h"
 
-#include "discovery/test_support.h"
+#include "standin/uninstall_entries.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "discovery/user_uninstall_path.h"
 
-#include "discovery/test_support.h"
+#include "standin/uninstall_entries.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "launcher/launch.h"
 
-#include "discovery/test_support.h"
+#include "standin/uninstall_entries.h"
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
 

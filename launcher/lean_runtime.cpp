@@ -2,19 +2,14 @@
 // "Kestlo desktop.exe" links this file, never the host build.
 //
 // The launcher is compiled without exceptions and never throws or catches.
-// Its std::string and std::vector code, instantiated in its own objects,
-// still names a few libstdc++ functions for the failures it cannot handle
-// (a length past max_size(), an allocation that fails, a string built from a
-// null pointer). libstdc++'s own definitions of them throw, and one throw in
-// the file links the whole exception runtime: the unwinder, the personality
-// routine, the verbose terminate handler and its demangler, some 200 KB. The
-// definitions below end the process instead. Each one is needed: take it out
-// and the link pulls in libstdc++'s (the file check names what must stay out).
-//
-// What a failure then does: abort() ends the process at once with exit code 3
-// and nothing shown, instead of the launcher's usual 0. Only running out of
-// memory can get there: every length the launcher builds is bounded by the
-// registry's buffers (at most a few KB), and no string is built from null.
+// Its std::string and std::vector code still names a few libstdc++ helpers
+// for failures it cannot handle (a length past max_size(), an allocation
+// that fails, a string built from a null pointer). libstdc++'s definitions
+// throw, and one throw links the whole exception runtime: some 200 KB. The
+// linker's --wrap (windows-executable.cmake) sends each call to the
+// definition below instead, which ends the process: exit code 3, nothing
+// shown. Only running out of memory can get there: every length the launcher
+// builds is bounded by the registry's buffers, and no string is built from null.
 #include <cstdlib>
 #include <new>
 
@@ -27,21 +22,26 @@ void* operator new(std::size_t size) {
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
-// The throw helpers that the launcher's library code calls. The standard
-// reserves namespace std; libstdc++ declares these in bits/functexcept.h and
-// resolves them at link time, so the program's definition is linked in place
-// of the library's throwing one. Without link-time optimisation the first
-// three are referenced; with it (the release build) all five, because the
-// link sees every call in the library code before inlining removes it.
+#ifndef __clang__
+// __wrap_ followed by the mangled name of each std::__throw_* helper.
+extern "C" {
+[[noreturn]] void __wrap__ZSt20__throw_length_errorPKc(const char*) { std::abort(); }
+[[noreturn]] void __wrap__ZSt17__throw_bad_allocv() { std::abort(); }
+[[noreturn]] void __wrap__ZSt19__throw_logic_errorPKc(const char*) { std::abort(); }
+[[noreturn]] void __wrap__ZSt28__throw_bad_array_new_lengthv() { std::abort(); }
+[[noreturn]] void __wrap__ZSt24__throw_out_of_range_fmtPKcz(const char*, ...) { std::abort(); }
+}
+#else
+// lld 14 loads libstdc++'s functexcept.o for a wrapped symbol before it
+// redirects the calls, so --wrap saves nothing there (228,352 bytes). The
+// clang build defines the helpers in namespace std instead: not something a
+// program may do, but libstdc++ resolves them at link time and the program's
+// object comes before the library.
 namespace std {
-// std::string and std::vector: a size past max_size().
 void __throw_length_error(const char*) { std::abort(); }
-// std::allocator: a request for more bytes than can be addressed.
 void __throw_bad_alloc() { std::abort(); }
-// std::string constructed from a null const char*.
 void __throw_logic_error(const char*) { std::abort(); }
-// std::allocator: an element count past the largest array.
 void __throw_bad_array_new_length() { std::abort(); }
-// std::string_view and std::string: a position past the end (substr, copy).
 void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
 }  // namespace std
+#endif

@@ -5,19 +5,16 @@
 // SetDefaultDllDirectories, SetDllDirectoryW, GetSystemDirectoryW,
 // LoadLibraryExW). All of them come from KERNEL32, ADVAPI32, SHELL32 and USER32.
 //
-// On Windows these are the real functions from the Windows headers. On any
-// other host they come from the in-memory stand-in (standin_api.h), with the
-// same names, signatures and result codes, so that discovery/ and launcher/
-// compile unchanged on both.
+// Host builds compile discovery/ and launcher/ unchanged against a header of
+// the same name that their include path puts before this one.
 #pragma once
 
-#ifdef _WIN32
+#ifndef _WIN32
+#error "platform/win32.h is the Windows headers: a host build must put its own platform/win32.h first"
+#endif
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 #include <sddl.h>
 #include <shellapi.h>
-#else
-#include "standin/standin_api.h"
-#endif

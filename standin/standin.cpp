@@ -53,7 +53,8 @@ std::string Folded(const std::string& name) {
 // order differently: 程 (B3 CC) comes before 微 (CE A2) as bytes, after it as
 // U+7A0B and U+5FAE. Bytes that are not GBK sort as units of their own.
 std::u16string SortKey(const std::string& name) {
-    static iconv_t converter = iconv_open("UTF-16LE", "GBK");
+    static const iconv_t converter = iconv_open("UTF-16LE", "GBK");
+    const bool canConvert = converter != reinterpret_cast<iconv_t>(-1);
     const std::string folded = Folded(name);
     std::u16string units;
     for (std::size_t i = 0; i < folded.size();) {
@@ -63,8 +64,8 @@ std::u16string SortKey(const std::string& name) {
         char* inPtr = in;
         char* outPtr = reinterpret_cast<char*>(out);
         std::size_t inLeft = width, outLeft = sizeof out;
-        iconv(converter, nullptr, nullptr, nullptr, nullptr);
-        if (converter != reinterpret_cast<iconv_t>(-1) &&
+        if (canConvert) iconv(converter, nullptr, nullptr, nullptr, nullptr);  // a fresh shift state
+        if (canConvert &&
             iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && outLeft == 2) {
             units += static_cast<char16_t>(out[0] | out[1] << 8);
             i += width;

@@ -2,11 +2,11 @@
 // the process's user, and a record of every Win32 call made against it.
 //
 // Exactly one StandInMachine may exist at a time; while it exists the Win32
-// stand-in functions (standin_api.h) act on it. Each test makes a fresh one,
+// stand-in functions (include/platform/win32.h) act on it. Each test makes a fresh one,
 // so no state leaks from one test to the next.
 #pragma once
 
-#include "standin/standin_api.h"
+#include "platform/win32.h"
 
 #include <cstddef>
 #include <memory>

@@ -9,7 +9,7 @@
 //   registry_probes.exe --check-trace FILE
 //       Checks what trace_collector.exe recorded of such a run in FILE.
 #include "discovery/user_uninstall_path.h"
-#include "platform/registry_contract.h"
+#include "probes/registry_contract.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "platform/registry_contract.h"
+#include "probes/registry_contract.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,6 +28,9 @@ struct Filled {
     char Bytes[N];
     Filled() { std::memset(Bytes, '#', N); }
     bool Untouched() const { return AllFill(Bytes, N); }
+    // The text up to the first NUL, or all N bytes when there is none: a
+    // failed call may well leave the buffer unterminated.
+    std::string Text() const { return std::string(Bytes, strnlen(Bytes, N)); }
 };
 
 // RegOpenKeyExA's result, the key closed again when it opened.
@@ -126,7 +129,7 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
         Filled<255> name;
         DWORD length = sizeof name.Bytes;
         LONG result = RegEnumKeyExA(key, 0, name.Bytes, &length, nullptr, nullptr, nullptr, nullptr);
-        CHECK(result == ERROR_SUCCESS && length == 254 && std::string(name.Bytes) == std::string(254, 'n'),
+        CHECK(result == ERROR_SUCCESS && length == 254 && name.Text() == std::string(254, 'n'),
               "a 254-character subkey name fits" + Code(result));
         Filled<255> tooLong;
         length = sizeof tooLong.Bytes;
@@ -144,7 +147,7 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     {
         const Enumerated fits = EnumerateValue(root, s + "Name259", 0);
         CHECK(fits.Result == ERROR_SUCCESS && fits.NameLength == 259 &&
-                  std::string(fits.Name.Bytes) == std::string(259, 'a'),
+                  fits.Name.Text() == std::string(259, 'a'),
               "a 259-character value name fits" + Code(fits.Result));
         CHECK(EnumerateValue(root, s + "Name259", 1).Result == ERROR_NO_MORE_ITEMS,
               "past the last value is ERROR_NO_MORE_ITEMS");
@@ -156,7 +159,7 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
         const Enumerated over = EnumerateValue(root, s + "Name260", 0);
         CHECK(over.Result == ERROR_MORE_DATA, "a 260-character value name is ERROR_MORE_DATA" + Code(over.Result));
         CHECK(over.NameLength == 260, "the name length stays as passed");
-        CHECK(over.Name.Untouched() || std::string(over.Name.Bytes) == std::string(259, 'b'),
+        CHECK(over.Name.Untouched() || over.Name.Text() == std::string(259, 'b'),
               "the name is cut to 259 characters with a NUL, or left as it was");
     }
 

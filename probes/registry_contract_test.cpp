@@ -1,6 +1,6 @@
 // The registry probes (platform/registry_contract.cpp) against the stand-in,
 // in both of its flavours: it must answer them as Windows and Wine do.
-#include "platform/registry_contract.h"
+#include "probes/registry_contract.h"
 #include "standin/standin_machine.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-// Host stand-in for the Win32 functions the launcher calls (see win32.h).
-//
-// Same names, signatures, constants and result codes as the Windows headers.
+// The host's platform/win32.h: the Win32 functions the launcher calls, found
+// before the product's own header by every host target's include path. Same
+// names, signatures, constants and result codes as the Windows headers.
 // Calls act on the StandInMachine that is alive at the time (standin_machine.h);
 // calling one while no machine exists aborts with a message.
 #pragma once
@@ -12,7 +12,6 @@ using DWORD = std::uint32_t;
 using UINT = unsigned int;
 using INT = int;
 using BYTE = std::uint8_t;
-using CHAR = char;
 using LPSTR = char*;
 using LPCSTR = const char*;
 using LPBYTE = BYTE*;
@@ -69,7 +68,6 @@ constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
-constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr LONG ERROR_MOD_NOT_FOUND = 126;
@@ -77,7 +75,6 @@ constexpr LONG ERROR_PROC_NOT_FOUND = 127;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
 constexpr LONG ERROR_KEY_DELETED = 1018;
-constexpr LONG ERROR_NO_TOKEN = 1008;
 constexpr LONG ERROR_INVALID_SID = 1337;
 
 constexpr REGSAM KEY_READ = 0x20019;
