@@ -169,7 +169,6 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
         machine.Inject(failure);
         traceable.Injected = true;
     }
-    machine.SortRegistry();
     for (const auto& [root, path] : keys) {
         std::vector<std::string> names;
         standin::SplitKeyPath(path, names);

@@ -20,7 +20,6 @@ ContractScratch StandInScratch(StandInMachine& active) {
     // Keys sort as the registry keeps them, whatever order they are made in.
     scratch.AddKey = [](const std::string& path) {
         machine->AddKey(HKEY_USERS, path);
-        machine->SortRegistry();
     };
     scratch.AddValue = [](const std::string& key, const std::string& name, DWORD type, const std::string& data) {
         machine->AddValue(HKEY_USERS, key, name, type, data);

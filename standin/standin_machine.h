@@ -2,8 +2,8 @@
 // the process's user, and a record of every Win32 call made against it.
 //
 // Exactly one StandInMachine may exist at a time; while it exists the Win32
-// stand-in functions (include/platform/win32.h) act on it. Each test makes a fresh one,
-// so no state leaks from one test to the next.
+// stand-in functions (include/platform/win32.h) act on it. Each test makes a
+// fresh one, so no state leaks from one test to the next.
 #pragma once
 
 #include "platform/win32.h"
@@ -26,8 +26,9 @@ struct RegistryValue {
 
 struct RegistryKey {
     std::string Name;
-    std::vector<RegistryValue> Values;  // enumerated in this order
-    std::vector<RegistryKey> Subkeys;   // enumerated in this order
+    std::u16string Order;               // what the registry sorts names by (RegistryOrder)
+    std::vector<RegistryValue> Values;  // enumerated in the order they were added, as on Windows
+    std::vector<RegistryKey> Subkeys;   // always in the registry's order
 };
 
 enum class RegistryCall { OpenKey, QueryInfoKey, EnumKey, EnumValue, CloseKey };
@@ -99,9 +100,8 @@ public:
     StandInMachine& operator=(const StandInMachine&) = delete;
 
     // --- Setting the machine up -------------------------------------------
-    // Change the registry through these functions only: the machine indexes it.
-    // Creates the key and any missing parents; returns it (valid until the
-    // next change).
+    // Creates the key and any missing parents, each among its siblings where
+    // the registry keeps it; returns it (valid until the next change).
     RegistryKey& AddKey(HKEY root, const std::string& path);
     // Adds a value to the key (creating the key), after the ones it has.
     void AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& data);
@@ -110,14 +110,10 @@ public:
                    DWORD type = REG_SZ);
     // Removes the key and its subtree; true when it existed.
     bool RemoveKey(HKEY root, const std::string& path);
-    // Puts every key's subkeys in the order the registry keeps them: by the
-    // UTF-16 code units of their names (GBK converted), ASCII letters
-    // compared without case.
-    void SortRegistry();
     void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
     // Environment variables the shell expands in a file name ("%SystemDrive%").
     std::vector<std::pair<std::string, std::string>> Environment = {{"SystemDrive", "C:"}};
-    void Inject(const InjectedFailure& failure);
+    void Inject(const InjectedFailure& failure) { failures_.push_back(failure); }
 
     Flavour Behaviour = Flavour::Windows;
 
@@ -130,7 +126,6 @@ public:
     // --- What the program did ------------------------------------------------
     std::vector<PlatformCall> Calls;  // every call, in order
     std::vector<std::string> CallNames() const;  // Calls' function names
-    // Calls of one function, in order.
     std::vector<PlatformCall> CallsOf(const std::string& function) const;
     std::vector<std::string> DebugOutput;  // one string per OutputDebugStringA call
     std::vector<ShellExecuteCall> ShellCalls;
@@ -140,6 +135,9 @@ public:
     std::size_t OpenHandleCount() const;    // keys opened and not yet closed
     std::size_t OpenTokenCount() const;     // tokens opened and not yet closed
     std::size_t LocalAllocCount() const;    // strings handed out and not yet freed
+    // Like the shell: environment references expanded, letter case and
+    // doubled backslashes ignored.
+    bool HasFile(const std::string& path) const;
 
     // The debug output read as trace lines: text up to each "\n". Text after
     // the last "\n" (a line never ended) becomes a last line of its own.
@@ -153,9 +151,6 @@ public:
     HKEY OpenHandle(HKEY root, const std::string& path);
     bool HandleTarget(HKEY handle, HKEY& root, std::string& path) const;
     bool CloseKeyHandle(HKEY handle);
-    bool HasFile(const std::string& path) const;
-    PlatformCall& Record(const std::string& function, const std::string& target = std::string());
-    // Tokens and LocalAlloc'd blocks.
     HANDLE OpenToken();
     bool CloseToken(HANDLE token);
     bool IsToken(HANDLE token) const;
@@ -200,5 +195,10 @@ bool SameKeyName(const std::string& a, const std::string& b);
 // Splits "A\B\C\" into {"A","B","C"}; false for an empty name inside the
 // path. The second byte of a GBK character never splits.
 bool SplitKeyPath(const std::string& path, std::vector<std::string>& names);
+// What the registry orders key names by: their UTF-16 code units (it keeps
+// names in UTF-16), ASCII letters in upper case. GBK bytes order otherwise:
+// 程 (B3 CC) comes before 微 (CE A2) as bytes, after it as U+7A0B and U+5FAE.
+// Bytes that are not GBK sort as units of their own.
+std::u16string RegistryOrder(const std::string& name);
 
 }  // namespace standin

@@ -218,7 +218,6 @@ void BuildMachine(const Scenario& scenario, StandInMachine& machine) {
         for (const ScenarioValue& value : key.Values) machine.AddValue(root, path, value.Name, value.Type, value.Data);
     }
     for (const std::string& file : scenario.Files) machine.AddFile(file);
-    machine.SortRegistry();
 }
 
 bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,

@@ -1,0 +1,315 @@
+// The registry: two roots of keys kept in the registry's own order, handles,
+// injected failures, and the five "A" functions the launcher calls.
+#include "standin/call_record.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace standin {
+namespace {
+
+// Handles are small integers, below any address the predefined roots take.
+HKEY HandleFromIndex(std::size_t index) { return reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(index + 1)); }
+
+std::string JoinPath(const std::vector<std::string>& names) {
+    std::string path;
+    for (const std::string& name : names) path += (path.empty() ? "" : "\\") + name;
+    return path;
+}
+
+// The name with its ASCII letters in upper case, GBK characters as they are:
+// two names are the same key name when these agree.
+std::string Folded(const std::string& name) {
+    std::string folded = name;
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        if (IsLeadByte(folded[i])) ++i;
+        else folded[i] = FoldAscii(folded[i]);
+    }
+    return folded;
+}
+
+}  // namespace
+
+RegistryKey* StandInMachine::RootKey(HKEY root) {
+    if (root == HKEY_LOCAL_MACHINE) return &localMachine_;
+    if (root == HKEY_USERS) return &users_;
+    return nullptr;
+}
+
+const RegistryKey* StandInMachine::RootKey(HKEY root) const { return const_cast<StandInMachine*>(this)->RootKey(root); }
+
+RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
+    childIndex_.clear();
+    RegistryKey* key = RootKey(root);
+    std::vector<std::string> names;
+    if (key == nullptr || !SplitKeyPath(path, names)) {
+        std::fprintf(stderr, "standin: AddKey: bad root or path \"%s\"\n", path.c_str());
+        std::abort();
+    }
+    for (const std::string& name : names) {
+        auto found = std::find_if(key->Subkeys.begin(), key->Subkeys.end(),
+                                  [&](const RegistryKey& k) { return SameKeyName(k.Name, name); });
+        if (found == key->Subkeys.end()) {
+            RegistryKey added{name, RegistryOrder(name), {}, {}};
+            found = std::upper_bound(key->Subkeys.begin(), key->Subkeys.end(), added,
+                                     [](const RegistryKey& a, const RegistryKey& b) { return a.Order < b.Order; });
+            found = key->Subkeys.insert(found, std::move(added));
+        }
+        key = &*found;
+    }
+    return *key;
+}
+
+void StandInMachine::AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                              const std::string& data) {
+    AddKey(root, path).Values.push_back(RegistryValue{name, type, data});
+}
+
+void StandInMachine::AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
+                               DWORD type) {
+    AddValue(root, path, name, type, text + '\0');
+}
+
+bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
+    childIndex_.clear();
+    std::vector<std::string> names;
+    RegistryKey* key = RootKey(root);
+    if (key == nullptr || !SplitKeyPath(path, names) || names.empty()) return false;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        auto found = std::find_if(key->Subkeys.begin(), key->Subkeys.end(),
+                                  [&](const RegistryKey& k) { return SameKeyName(k.Name, names[i]); });
+        if (found == key->Subkeys.end()) return false;
+        if (i + 1 == names.size()) {
+            key->Subkeys.erase(found);
+            return true;
+        }
+        key = &*found;
+    }
+    return false;
+}
+
+const RegistryKey* StandInMachine::FindKey(HKEY root, const std::string& path) const {
+    const RegistryKey* key = RootKey(root);
+    std::vector<std::string> names;
+    if (key == nullptr || !SplitKeyPath(path, names)) return nullptr;
+    for (const std::string& name : names) {
+        // Each key's subkeys indexed by folded name on first use, so that a
+        // lookup among thousands of entries is not thousands of comparisons;
+        // any change to the tree drops the index.
+        auto [index, fresh] = childIndex_.try_emplace(key);
+        if (fresh)
+            for (std::size_t i = 0; i < key->Subkeys.size(); ++i)
+                index->second.try_emplace(Folded(key->Subkeys[i].Name), i);
+        auto found = index->second.find(Folded(name));
+        if (found == index->second.end()) return nullptr;
+        key = &key->Subkeys[found->second];
+    }
+    return key;
+}
+
+const InjectedFailure* StandInMachine::FindFailure(RegistryCall call, HKEY root, const std::string& path,
+                                                   std::optional<DWORD> index) const {
+    std::vector<std::string> wanted, names;
+    if (!SplitKeyPath(path, wanted)) return nullptr;
+    for (const InjectedFailure& failure : failures_) {
+        if (failure.Call != call || failure.Root != root || (failure.Index && failure.Index != index)) continue;
+        if (SplitKeyPath(failure.Path, names) && names.size() == wanted.size() &&
+            std::equal(names.begin(), names.end(), wanted.begin(), SameKeyName))
+            return &failure;
+    }
+    return nullptr;
+}
+
+HKEY StandInMachine::OpenHandle(HKEY root, const std::string& path) {
+    std::vector<std::string> names;
+    SplitKeyPath(path, names);
+    handles_.push_back(Handle{root, JoinPath(names), true});
+    return HandleFromIndex(handles_.size() - 1);
+}
+
+bool StandInMachine::HandleTarget(HKEY handle, HKEY& root, std::string& path) const {
+    if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) {
+        root = handle;
+        path.clear();
+        return true;
+    }
+    const auto index = reinterpret_cast<std::uintptr_t>(handle);
+    if (index == 0 || index > handles_.size() || !handles_[index - 1].Open) return false;
+    root = handles_[index - 1].Root;
+    path = handles_[index - 1].Path;
+    return true;
+}
+
+bool StandInMachine::CloseKeyHandle(HKEY handle) {
+    HKEY root;
+    std::string path;
+    if (!HandleTarget(handle, root, path) || handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) return false;
+    handles_[reinterpret_cast<std::uintptr_t>(handle) - 1].Open = false;
+    return true;
+}
+
+std::size_t StandInMachine::CallCount(RegistryCall call) const {
+    static const char* const names[] = {"RegOpenKeyExA", "RegQueryInfoKeyA", "RegEnumKeyExA", "RegEnumValueA",
+                                        "RegCloseKey"};
+    return CallsOf(names[static_cast<int>(call)]).size();
+}
+
+std::size_t StandInMachine::RegistryCallCount() const {
+    return std::count_if(Calls.begin(), Calls.end(),
+                         [](const PlatformCall& c) { return c.Function.compare(0, 3, "Reg") == 0; });
+}
+
+std::size_t StandInMachine::OpenHandleCount() const {
+    return std::count_if(handles_.begin(), handles_.end(), [](const Handle& h) { return h.Open; });
+}
+
+}  // namespace standin
+
+using standin::CallRecord;
+using standin::RegistryCall;
+
+namespace {
+
+bool AllZero(const void* buffer, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(buffer);
+    return buffer != nullptr && std::all_of(bytes, bytes + size, [](unsigned char b) { return b == 0; });
+}
+
+// Rights that change a key. A standard user has none of them under
+// HKEY_LOCAL_MACHINE, nor anywhere in HKEY_USERS but in the user's own hive;
+// the launcher's manifest asks for no more than the user's own rights.
+constexpr REGSAM WriteRights = 0x0002 /* KEY_SET_VALUE */ | 0x0004 /* KEY_CREATE_SUB_KEY */ |
+                               0x0020 /* KEY_CREATE_LINK */ | 0x00010000 /* DELETE */ | 0x00040000 /* WRITE_DAC */ |
+                               0x00080000 /* WRITE_OWNER */;
+
+bool InOwnHive(const standin::StandInMachine& machine, HKEY root, const std::string& path) {
+    std::vector<std::string> names;
+    return root == HKEY_USERS && standin::SplitKeyPath(path, names) && !names.empty() &&
+           standin::SameKeyName(names[0], machine.UserSid);
+}
+
+// An injected failure of an enumeration: what it writes to the name buffer, and its result.
+LONG Fail(const standin::InjectedFailure& failure, LPSTR nameBuffer, DWORD bufferSize) {
+    if (failure.NameBufferHolds && nameBuffer != nullptr)
+        std::memcpy(nameBuffer, failure.NameBufferHolds->data(),
+                    std::min<std::size_t>(failure.NameBufferHolds->size(), bufferSize));
+    return failure.Result;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
+    CallRecord record("RegOpenKeyExA");
+    standin::StandInMachine& machine = record.Machine;
+    record.Call().Options = options;
+    record.Call().Flags = desired;
+    HKEY root;
+    std::string path;
+    if (result == nullptr) return record.Result(ERROR_INVALID_PARAMETER);
+    if (!record.Key(key, root, path)) return ERROR_INVALID_HANDLE;
+    if (subKey != nullptr && *subKey != '\0') path += path.empty() ? std::string(subKey) : "\\" + std::string(subKey);
+    record.Call().Target = standin::KeyTarget(root, path);
+    if (machine.Behaviour == standin::Flavour::Wine && subKey != nullptr && std::strlen(subKey) > MAX_PATH)
+        return record.Result(ERROR_MORE_DATA);
+    // One registry view: the one a 32-bit program sees. Asking for the other
+    // would need a second tree the stand-in does not keep.
+    if (desired & KEY_WOW64_64KEY) return record.Result(ERROR_INVALID_PARAMETER);
+    if ((desired & WriteRights) && !InOwnHive(machine, root, path)) return record.Result(ERROR_ACCESS_DENIED);
+    if (const auto* failure = machine.FindFailure(RegistryCall::OpenKey, root, path, std::nullopt))
+        return record.Result(failure->Result);
+    if (machine.FindKey(root, path) == nullptr) return record.Result(ERROR_FILE_NOT_FOUND);
+    *result = machine.OpenHandle(root, path);
+    return record.Result(ERROR_SUCCESS);
+}
+
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD reserved, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
+                      LPDWORD maxValueLength, LPDWORD securityDescriptorLength, PFILETIME lastWriteTime) {
+    CallRecord record("RegQueryInfoKeyA");
+    if (keyClass || keyClassLength || reserved || maxSubKeyLength || maxClassLength || values ||
+        maxValueNameLength || maxValueLength || securityDescriptorLength || lastWriteTime) {
+        std::fputs("standin: RegQueryInfoKeyA: only the subkey count is provided\n", stderr);
+        std::abort();
+    }
+    HKEY root;
+    std::string path;
+    if (!record.Key(key, root, path)) return ERROR_INVALID_HANDLE;
+    if (const auto* failure = record.Machine.FindFailure(RegistryCall::QueryInfoKey, root, path, std::nullopt))
+        return record.Result(failure->Result);
+    const standin::RegistryKey* target = record.Machine.FindKey(root, path);
+    if (target == nullptr) return record.Result(ERROR_KEY_DELETED);
+    if (subKeys != nullptr) *subKeys = static_cast<DWORD>(target->Subkeys.size());
+    return record.Result(ERROR_SUCCESS);
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR, LPDWORD, PFILETIME) {
+    CallRecord record("RegEnumKeyExA");
+    record.Call().Index = index;
+    HKEY root;
+    std::string path;
+    if (!record.Key(key, root, path)) return ERROR_INVALID_HANDLE;
+    if (name == nullptr || nameLength == nullptr) return record.Result(ERROR_INVALID_PARAMETER);
+    record.Call().NameLength = *nameLength;
+    record.Call().BuffersCleared = AllZero(name, *nameLength);
+    if (const auto* failure = record.Machine.FindFailure(RegistryCall::EnumKey, root, path, index))
+        return record.Result(Fail(*failure, name, *nameLength));
+    const standin::RegistryKey* target = record.Machine.FindKey(root, path);
+    if (target == nullptr) return record.Result(ERROR_KEY_DELETED);
+    if (index >= target->Subkeys.size()) return record.Result(ERROR_NO_MORE_ITEMS);
+    const std::string& found = target->Subkeys[index].Name;
+    if (found.size() >= *nameLength) return record.Result(ERROR_MORE_DATA);
+    std::memcpy(name, found.c_str(), found.size() + 1);
+    *nameLength = static_cast<DWORD>(found.size());
+    return record.Result(ERROR_SUCCESS);
+}
+
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD, LPDWORD type,
+                   LPBYTE data, LPDWORD dataLength) {
+    CallRecord record("RegEnumValueA");
+    record.Call().Index = index;
+    HKEY root;
+    std::string path;
+    if (!record.Key(key, root, path)) return ERROR_INVALID_HANDLE;
+    if (valueName == nullptr || valueNameLength == nullptr || *valueNameLength == 0)
+        return record.Result(ERROR_INVALID_PARAMETER);
+    record.Call().NameLength = *valueNameLength;
+    record.Call().DataLength = dataLength ? *dataLength : 0;
+    record.Call().BuffersCleared = data != nullptr && dataLength != nullptr && AllZero(data, *dataLength);
+    if (const auto* failure = record.Machine.FindFailure(RegistryCall::EnumValue, root, path, index))
+        return record.Result(Fail(*failure, valueName, *valueNameLength));
+    const standin::RegistryKey* target = record.Machine.FindKey(root, path);
+    if (target == nullptr) return record.Result(ERROR_KEY_DELETED);
+    if (index >= target->Values.size()) return record.Result(ERROR_NO_MORE_ITEMS);
+    const standin::RegistryValue& value = target->Values[index];
+
+    const DWORD nameRoom = *valueNameLength;
+    if (value.Name.size() >= nameRoom) {
+        std::memcpy(valueName, value.Name.data(), nameRoom - 1);
+        valueName[nameRoom - 1] = '\0';
+        return record.Result(ERROR_MORE_DATA);
+    }
+    if (type != nullptr) *type = value.Type;
+    if (dataLength != nullptr && value.Data.size() > *dataLength) {
+        // Windows and Wine alike: the size needed and the type, and nothing
+        // else; the name, its length and the data buffer are left as they were
+        // (Wine's conformance test "overflow data", which passes on Windows).
+        *dataLength = static_cast<DWORD>(value.Data.size());
+        return record.Result(ERROR_MORE_DATA);
+    }
+    std::memcpy(valueName, value.Name.c_str(), value.Name.size() + 1);
+    *valueNameLength = static_cast<DWORD>(value.Name.size());
+    if (dataLength == nullptr) return record.Result(ERROR_SUCCESS);
+    if (data != nullptr) std::memcpy(data, value.Data.data(), value.Data.size());
+    *dataLength = static_cast<DWORD>(value.Data.size());
+    return record.Result(ERROR_SUCCESS);
+}
+
+LONG RegCloseKey(HKEY key) {
+    CallRecord record("RegCloseKey");
+    HKEY root;
+    std::string path;
+    if (record.Machine.HandleTarget(key, root, path)) record.Call().Target = standin::KeyTarget(root, path);
+    return record.Result(record.Machine.CloseKeyHandle(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+}
