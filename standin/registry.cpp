@@ -19,15 +19,12 @@ std::string JoinPath(const std::vector<std::string>& names) {
     return path;
 }
 
-// The name with its ASCII letters in upper case, GBK characters as they are:
-// two names are the same key name when these agree.
-std::string Folded(const std::string& name) {
-    std::string folded = name;
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-        if (IsLeadByte(folded[i])) ++i;
-        else folded[i] = FoldAscii(folded[i]);
-    }
-    return folded;
+// The subkey of `parent` named `name`, letter case ignored, or where it would
+// go: equal names have equal RegistryOrder, which the subkeys are sorted by.
+template <typename Key>
+auto Child(Key& parent, const std::u16string& order) {
+    return std::lower_bound(parent.Subkeys.begin(), parent.Subkeys.end(), order,
+                            [](const RegistryKey& key, const std::u16string& o) { return key.Order < o; });
 }
 
 }  // namespace
@@ -41,7 +38,6 @@ RegistryKey* StandInMachine::RootKey(HKEY root) {
 const RegistryKey* StandInMachine::RootKey(HKEY root) const { return const_cast<StandInMachine*>(this)->RootKey(root); }
 
 RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
-    childIndex_.clear();
     RegistryKey* key = RootKey(root);
     std::vector<std::string> names;
     if (key == nullptr || !SplitKeyPath(path, names)) {
@@ -49,14 +45,10 @@ RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
         std::abort();
     }
     for (const std::string& name : names) {
-        auto found = std::find_if(key->Subkeys.begin(), key->Subkeys.end(),
-                                  [&](const RegistryKey& k) { return SameKeyName(k.Name, name); });
-        if (found == key->Subkeys.end()) {
-            RegistryKey added{name, RegistryOrder(name), {}, {}};
-            found = std::upper_bound(key->Subkeys.begin(), key->Subkeys.end(), added,
-                                     [](const RegistryKey& a, const RegistryKey& b) { return a.Order < b.Order; });
-            found = key->Subkeys.insert(found, std::move(added));
-        }
+        std::u16string order = RegistryOrder(name);
+        auto found = Child(*key, order);
+        if (found == key->Subkeys.end() || found->Order != order)
+            found = key->Subkeys.insert(found, RegistryKey{name, std::move(order), {}, {}});
         key = &*found;
     }
     return *key;
@@ -73,21 +65,17 @@ void StandInMachine::AddString(HKEY root, const std::string& path, const std::st
 }
 
 bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
-    childIndex_.clear();
     std::vector<std::string> names;
-    RegistryKey* key = RootKey(root);
-    if (key == nullptr || !SplitKeyPath(path, names) || names.empty()) return false;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        auto found = std::find_if(key->Subkeys.begin(), key->Subkeys.end(),
-                                  [&](const RegistryKey& k) { return SameKeyName(k.Name, names[i]); });
-        if (found == key->Subkeys.end()) return false;
-        if (i + 1 == names.size()) {
-            key->Subkeys.erase(found);
-            return true;
-        }
-        key = &*found;
-    }
-    return false;
+    if (!SplitKeyPath(path, names) || names.empty()) return false;
+    const std::string leaf = names.back();
+    names.pop_back();
+    auto* parent = const_cast<RegistryKey*>(FindKey(root, JoinPath(names)));
+    if (parent == nullptr) return false;
+    const std::u16string order = RegistryOrder(leaf);
+    const auto found = Child(*parent, order);
+    if (found == parent->Subkeys.end() || found->Order != order) return false;
+    parent->Subkeys.erase(found);
+    return true;
 }
 
 const RegistryKey* StandInMachine::FindKey(HKEY root, const std::string& path) const {
@@ -95,16 +83,10 @@ const RegistryKey* StandInMachine::FindKey(HKEY root, const std::string& path) c
     std::vector<std::string> names;
     if (key == nullptr || !SplitKeyPath(path, names)) return nullptr;
     for (const std::string& name : names) {
-        // Each key's subkeys indexed by folded name on first use, so that a
-        // lookup among thousands of entries is not thousands of comparisons;
-        // any change to the tree drops the index.
-        auto [index, fresh] = childIndex_.try_emplace(key);
-        if (fresh)
-            for (std::size_t i = 0; i < key->Subkeys.size(); ++i)
-                index->second.try_emplace(Folded(key->Subkeys[i].Name), i);
-        auto found = index->second.find(Folded(name));
-        if (found == index->second.end()) return nullptr;
-        key = &key->Subkeys[found->second];
+        const std::u16string order = RegistryOrder(name);
+        const auto found = Child(*key, order);
+        if (found == key->Subkeys.end() || found->Order != order) return nullptr;
+        key = &*found;
     }
     return key;
 }

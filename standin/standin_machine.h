@@ -12,7 +12,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -170,7 +169,6 @@ private:
     std::vector<Handle> handles_;  // a handle is 1 + its index here
     std::vector<bool> tokens_;     // open or closed; a token is 0x1000 + 4 * its index
     std::vector<std::unique_ptr<char[]>> localBlocks_;  // null once freed
-    mutable std::unordered_map<const RegistryKey*, std::unordered_map<std::string, std::size_t>> childIndex_;
 
     RegistryKey* RootKey(HKEY root);
     const RegistryKey* RootKey(HKEY root) const;
