@@ -70,11 +70,21 @@ enable_testing()
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_test(NAME executable.file
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/resources/executable_test.py
-            $<TARGET_FILE:kestlo_desktop> ${KESTLO_COMPANY_NAME} ${KESTLO_COPYRIGHT}
-            "http://${KESTLO_LOGIN_HOST}/member/login.jhtml")
-  set_tests_properties(executable.file PROPERTIES ENVIRONMENT
-    "KESTLO_SIZE_BUDGET=${KESTLO_SIZE_BUDGET};KESTLO_LINK_MAP=${CMAKE_CURRENT_BINARY_DIR}/kestlo_desktop.map")
+            $<TARGET_FILE:kestlo_desktop> ${CMAKE_CURRENT_BINARY_DIR}/kestlo-facts.json)
 endif()
+
+# What the build put in the file, for the scripts that check or publish it
+# (resources/executable_test.py, tools/release_test.py): the one place they read it from.
+file(CONFIGURE OUTPUT kestlo-facts.json @ONLY CONTENT [[{
+  "login_host": "@KESTLO_LOGIN_HOST@",
+  "login_page_url": "@KESTLO_LOGIN_PAGE_URL@",
+  "company_name": "@KESTLO_COMPANY_NAME@",
+  "copyright": "@KESTLO_COPYRIGHT@",
+  "version": "@PROJECT_VERSION@",
+  "size_budget": @KESTLO_SIZE_BUDGET@,
+  "link_map": "@CMAKE_CURRENT_BINARY_DIR@/kestlo_desktop.map"
+}
+]])
 
 # Helpers of the end-to-end runs under Wine (tools/windows/).
 foreach(helper trace_collector fake_browser minimal_launch)

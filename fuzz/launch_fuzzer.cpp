@@ -14,6 +14,7 @@
 //   the message box is shown, once; never both.
 #include "discovery/catalogue.h"
 #include "discovery/recognition.h"
+#include "discovery/registry_limits.h"
 #include "discovery/uninstall_scan.h"
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
@@ -148,7 +149,8 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
             // What a display-name line can be: the data up to its first NUL,
             // or empty when it does not fit.
             const std::string text = data.substr(0, data.find('\0'));
-            traceable.Lines.insert(text.size() < 1024 || (text.size() == 1024 && data.size() == 1024) ? text : "");
+            const bool fits = text.size() < ValueDataBufferSize || data.size() == ValueDataBufferSize;
+            traceable.Lines.insert(fits ? text : "");
             traceable.Lines.insert("");
         }
     }
@@ -185,7 +187,7 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
 // (one that does not fit is passed over), up to its first NUL.
 std::string ReadableText(const PlantedEntry& entry, const char* name) {
     for (const standin::RegistryValue& value : entry.Values)
-        if (value.Name == name && value.Data.size() <= 1024) return value.Data.substr(0, value.Data.find('\0'));
+        if (value.Name == name && value.Data.size() <= ValueDataBufferSize) return value.Data.substr(0, value.Data.find('\0'));
     return {};
 }
 
@@ -216,9 +218,10 @@ std::optional<std::vector<const PlantedEntry*>> ScannedEntries(const Traceable& 
         const bool machineWide = entry.Root == HKEY_LOCAL_MACHINE && base == MachineUninstallPath;
         const bool users = entry.Root == HKEY_USERS && userKnown && standin::SameKeyName(base, userBase);
         if (!machineWide && !users) continue;
-        if (entry.Subkey.find('\0') != std::string::npos || entry.Subkey.size() >= 255 || EndsMidCharacter(entry.Subkey))
+        if (entry.Subkey.find('\0') != std::string::npos || entry.Subkey.size() >= SubkeyNameBufferSize ||
+            EndsMidCharacter(entry.Subkey))
             return std::nullopt;
-        if (machine.Behaviour == standin::Flavour::Wine && entry.Path.size() > 260) return std::nullopt;
+        if (machine.Behaviour == standin::Flavour::Wine && entry.Path.size() > MAX_PATH) return std::nullopt;
         scanned.push_back(&entry);
     }
     return scanned;

@@ -23,11 +23,11 @@ inline constexpr LaunchPreference LaunchPreferenceTable[] = {
 };
 static_assert(std::size(LaunchPreferenceTable) == 4, "four preferred browsers");
 
-#ifndef KESTLO_LOGIN_HOST
-#error "KESTLO_LOGIN_HOST must be defined by the build (CMake cache variable KESTLO_LOGIN_HOST)"
+#ifndef KESTLO_LOGIN_PAGE_URL
+#error "KESTLO_LOGIN_PAGE_URL must be defined by the build (from the CMake cache variable KESTLO_LOGIN_HOST)"
 #endif
 // Passed to the browser unchanged, e.g. "http://www.kestlo.com/member/login.jhtml".
-inline constexpr char LoginPageUrl[] = "http://" KESTLO_LOGIN_HOST "/member/login.jhtml";
+inline constexpr char LoginPageUrl[] = KESTLO_LOGIN_PAGE_URL;
 
 // "提示" (Notice), GBK.
 inline constexpr char NoBrowserCaption[] = "\xCC\xE1\xCA\xBE";

@@ -1,7 +1,14 @@
 #include "probes/registry_contract.h"
 
+#include "discovery/registry_limits.h"
+
 #include <cstdio>
 #include <cstring>
+
+// The boundaries below are written out (254, 259, 1,025...) so that each
+// probe reads as the platform fact it checks.
+static_assert(SubkeyNameBufferSize == 255 && ValueNameBufferSize == 260 && ValueDataBufferSize == 1024,
+              "the probes straddle the launcher's buffer sizes");
 
 namespace {
 
@@ -58,11 +65,11 @@ std::vector<std::string> Subkeys(HKEY root, const std::string& path) {
 
 struct Enumerated {
     LONG Result = -1;
-    Filled<260> Name;
-    DWORD NameLength = 260;
+    Filled<ValueNameBufferSize> Name;
+    DWORD NameLength = ValueNameBufferSize;
     DWORD Type = 0xDEADBEEF;
-    Filled<1024> Data;
-    DWORD DataLength = 1024;
+    Filled<ValueDataBufferSize> Data;
+    DWORD DataLength = ValueDataBufferSize;
 };
 
 // RegEnumValueA at `index` of the key, with the launcher's buffer sizes.
@@ -87,11 +94,11 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     for (const char* name : {"zeta", "Alpha", "beta"}) scratch.AddKey(s + "Case\\" + name);
     // 程序 (U+7A0B), 微信 (U+5FAE), 乗 (U+4E57, its second GBK byte is '\').
     for (const char* name : {"\xB3\xCC\xD0\xF2", "\xCE\xA2\xD0\xC5", "\x81\x5C"}) scratch.AddKey(s + "Gbk\\" + name);
-    scratch.AddKey(s + "Long\\" + std::string(254, 'n'));
-    scratch.AddKey(s + "Long\\" + std::string(255, 'o'));
-    scratch.AddValue(s + "Name259", std::string(259, 'a'), REG_SZ, std::string("x\0", 2));
-    scratch.AddValue(s + "Name260", std::string(260, 'b'), REG_SZ, std::string("x\0", 2));
-    for (const std::size_t size : {1023u, 1024u, 1025u})
+    scratch.AddKey(s + "Long\\" + std::string(SubkeyNameBufferSize - 1, 'n'));
+    scratch.AddKey(s + "Long\\" + std::string(SubkeyNameBufferSize, 'o'));
+    scratch.AddValue(s + "Name259", std::string(ValueNameBufferSize - 1, 'a'), REG_SZ, std::string("x\0", 2));
+    scratch.AddValue(s + "Name260", std::string(ValueNameBufferSize, 'b'), REG_SZ, std::string("x\0", 2));
+    for (const std::size_t size : {ValueDataBufferSize - 1, ValueDataBufferSize, ValueDataBufferSize + 1})
         scratch.AddValue(s + "Data" + std::to_string(size), "DisplayName", REG_SZ, std::string(size - 1, 'd') + '\0');
     scratch.AddValue(s + "Expand", "InstallLocation", REG_EXPAND_SZ, std::string("%SystemDrive%\\Apps\0", 19));
     scratch.AddValue(s + "Binary", "DisplayName", REG_BINARY, std::string("G\0\xFF" "A", 4));
@@ -126,12 +133,12 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     {
         HKEY key = nullptr;
         CHECK(RegOpenKeyExA(root, (s + "Long").c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS, "open Long");
-        Filled<255> name;
+        Filled<SubkeyNameBufferSize> name;
         DWORD length = sizeof name.Bytes;
         LONG result = RegEnumKeyExA(key, 0, name.Bytes, &length, nullptr, nullptr, nullptr, nullptr);
         CHECK(result == ERROR_SUCCESS && length == 254 && name.Text() == std::string(254, 'n'),
               "a 254-character subkey name fits" + Code(result));
-        Filled<255> tooLong;
+        Filled<SubkeyNameBufferSize> tooLong;
         length = sizeof tooLong.Bytes;
         result = RegEnumKeyExA(key, 1, tooLong.Bytes, &length, nullptr, nullptr, nullptr, nullptr);
         CHECK(result == ERROR_MORE_DATA, "a 255-character subkey name is ERROR_MORE_DATA" + Code(result));
@@ -164,7 +171,7 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     }
 
     // Data of 1,023 and 1,024 bytes fits the 1,024-byte buffer, byte for byte.
-    for (const std::size_t size : {1023u, 1024u}) {
+    for (const std::size_t size : {ValueDataBufferSize - 1, ValueDataBufferSize}) {
         const Enumerated fits = EnumerateValue(root, s + "Data" + std::to_string(size), 0);
         CHECK(fits.Result == ERROR_SUCCESS && fits.DataLength == size && fits.Type == REG_SZ &&
                   std::memcmp(fits.Data.Bytes, (std::string(size - 1, 'd') + '\0').data(), size) == 0,

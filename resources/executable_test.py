@@ -1,16 +1,18 @@
 #!/usr/bin/python3
 """Checks the built "Kestlo desktop.exe" from the file itself, with pefile.
 
-    executable_test.py EXE COMPANY_NAME COPYRIGHT LOGIN_URL
+    executable_test.py EXE FACTS
 
-Environment: KESTLO_SIZE_BUDGET, the most bytes the file may have (without an
-Authenticode signature; default 86016); KESTLO_LINK_MAP, the linker's map of
-the file, when there is one, to check which library members went in.
+FACTS is the kestlo-facts.json that the build wrote beside the file: the
+login page, the vendor strings, the version, the size budget (bytes without
+an Authenticode signature) and the linker's map, to check which library
+members went in.
 
 Run by ctest in the windows preset. Needs Debian's python3-pefile, which
 installs for /usr/bin/python3.
 """
 import hashlib
+import json
 import os
 import re
 import struct
@@ -25,11 +27,15 @@ except ImportError:
     sys.exit("pefile is missing: install Debian's python3-pefile and run this with /usr/bin/python3")
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-EXE, COMPANY, COPYRIGHT, LOGIN_URL = sys.argv[1:5]
-del sys.argv[1:5]
-
-SIZE_BUDGET = int(os.environ.get('KESTLO_SIZE_BUDGET', '86016'))
-LINK_MAP = os.environ.get('KESTLO_LINK_MAP')
+EXE, FACTS_FILE = sys.argv[1:3]
+del sys.argv[1:3]
+with open(FACTS_FILE) as f:
+    FACTS = json.load(f)
+COMPANY, COPYRIGHT, LOGIN_URL = FACTS['company_name'], FACTS['copyright'], FACTS['login_page_url']
+SIZE_BUDGET = FACTS['size_budget']
+LINK_MAP = FACTS['link_map'] if os.path.exists(FACTS['link_map']) else None
+VERSION = [int(part) for part in FACTS['version'].split('.')]
+VERSION_TEXT = ', '.join(map(str, VERSION)).encode()  # "1, 0, 0, 1"
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 CHINESE_PRC, ENGLISH_US = 0x0804, 0x0409
@@ -160,8 +166,9 @@ class ExecutableTest(unittest.TestCase):
         [(language, _)] = self.resources[(RT_VERSION, 1)]
         self.assertEqual(language, CHINESE_PRC)
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), (0x00010000, 0x00000001))
-        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), (0x00010000, 0x00000001))
+        packed = (VERSION[0] << 16 | VERSION[1], VERSION[2] << 16 | VERSION[3])
+        self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), packed)
+        self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), packed)
         self.assertEqual((fixed.FileFlagsMask, fixed.FileFlags, fixed.FileOS, fixed.FileType, fixed.FileSubtype),
                          (0x17, 0, 4, 1, 0))
         self.assertEqual((fixed.FileDateMS, fixed.FileDateLS), (0, 0))
@@ -172,12 +179,12 @@ class ExecutableTest(unittest.TestCase):
         self.assertEqual(table.LangID, b'080404b0')
         self.assertEqual(list(table.entries.items()), [
             (b'CompanyName', COMPANY.encode()),
-            (b'FileVersion', b'1, 0, 0, 1'),
+            (b'FileVersion', VERSION_TEXT),
             (b'InternalName', b'Kestlo desktop'),
             (b'LegalCopyright', COPYRIGHT.encode()),
             (b'OriginalFilename', b'Kestlo desktop.exe'),
             (b'ProductName', b'Kestlo desktop.exe'),
-            (b'ProductVersion', b'1, 0, 0, 1'),
+            (b'ProductVersion', VERSION_TEXT),
         ])
         self.assertEqual(var_info.Key, b'VarFileInfo')
         [var] = var_info.Var

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -145,13 +146,10 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             const std::string root = rest.substr(0, slash);
             ScenarioKey parsed;
             parsed.Path = Utf8ToGbk(slash == std::string::npos ? std::string() : rest.substr(slash + 1));
-            parsed.Root = root == "HKLM64" ? ScenarioRoot::Machine64
-                          : root == "HKU"  ? ScenarioRoot::Users
-                          : root == "HKCU" ? ScenarioRoot::CurrentUser
-                                           : ScenarioRoot::Machine;
+            const auto* named = std::find(std::begin(ScenarioRootNames), std::end(ScenarioRootNames), root);
+            parsed.Root = static_cast<ScenarioRoot>(named - std::begin(ScenarioRootNames));
             std::vector<std::string> names;
-            if ((root != "HKLM" && root != "HKLM64" && root != "HKU" && root != "HKCU") || parsed.Path.empty() ||
-                !SplitKeyPath(parsed.Path, names))
+            if (named == std::end(ScenarioRootNames) || parsed.Path.empty() || !SplitKeyPath(parsed.Path, names))
                 return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
             // Joined again without a trailing separator; a GBK character's
             // second byte may be '\\' and stays.

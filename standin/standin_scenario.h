@@ -23,6 +23,8 @@ struct ScenarioExpectation {
 // sees; Machine64 the other view of a 64-bit Windows (no key at all for the
 // stand-in, which has one view); CurrentUser the hive of the process's user.
 enum class ScenarioRoot { Machine, Machine64, Users, CurrentUser };
+// How a scenario file writes each ScenarioRoot, in the enumeration's order.
+inline constexpr const char* ScenarioRootNames[] = {"HKLM", "HKLM64", "HKU", "HKCU"};
 
 struct ScenarioValue {
     std::string Name;  // GBK

@@ -1,6 +1,7 @@
 // Helpers for tests that set up uninstall entries on the stand-in machine.
 #pragma once
 
+#include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
 #include "standin/standin_machine.h"
 
@@ -12,8 +13,7 @@ namespace testing_support {
 // The user the stand-in's process runs as, and so the hive its per-user scan
 // reads under HKEY_USERS.
 inline const std::string UserSid = standin::WineUserSid;
-inline const std::string UserUninstall =
-    UserSid + "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+inline const std::string UserUninstall = UserSid + UserUninstallSuffix;
 
 // Adds an uninstall entry `subkey` under `base`, with a DisplayName and an
 // InstallLocation where given (none: the value is absent).

@@ -100,10 +100,9 @@ int Check(const standin::ScenarioExpectation& expected, const StandInRun& run) {
 }
 
 void PrintMachine(const Scenario& scenario) {
-    static const char* const roots[] = {"HKLM", "HKLM64", "HKU", "HKCU"};
     std::printf("Machine:\n");
     for (const standin::ScenarioKey& key : scenario.Keys) {
-        std::printf("  key %s\\%s\n", roots[static_cast<int>(key.Root)], GbkToUtf8(key.Path).c_str());
+        std::printf("  key %s\\%s\n", standin::ScenarioRootNames[static_cast<int>(key.Root)], GbkToUtf8(key.Path).c_str());
         for (const standin::ScenarioValue& value : key.Values) {
             std::string data;
             for (const char c : value.Data) data += c == '\0' ? std::string("\\0") : std::string(1, c);
