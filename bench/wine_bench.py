@@ -46,7 +46,7 @@ def fill(prefix, tool, out, entries):
 
 def timed(prefix, *command):
     start = time.perf_counter()
-    subprocess.run([*wine_prefix.WINE, *command], env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    subprocess.run([*prefix.command, *command], env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    stdin=subprocess.DEVNULL, timeout=120, check=True)
     return time.perf_counter() - start
 
@@ -61,9 +61,10 @@ def main():
     out = os.path.abspath(args.out)
     os.makedirs(out, exist_ok=True)
     # One prefix: 32-bit for the release exe, 64-bit for the 64-bit test build.
-    arch = wine_prefix.prefixes_for(os.path.join(args.build, 'Kestlo desktop.exe'), ['win32'],
-                                    'the 32-bit "Kestlo desktop.exe"')[0]
-    prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-bench'), arch, os.path.abspath(args.build))
+    loader = wine_prefix.Loader()
+    arch = loader.arches_for(os.path.join(args.build, 'Kestlo desktop.exe'), ['win32'],
+                             'the 32-bit "Kestlo desktop.exe"')[0]
+    prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-bench'), arch, os.path.abspath(args.build), loader)
     prefix.create().wait(timeout=300)
     prefix.ready()
     tools = prefix.unix(wine_prefix.TOOLS)

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the registry probes (tools/windows/registry_probes.cpp, the same
+"""Runs the registry probes (probes/registry_probes_main.cpp, the same
 probes the stand-in answers on the host) against Wine's real registry.
 
     wine_probes.py --build DIR --out DIR [--arch win32,win64]
@@ -29,12 +29,13 @@ def main():
     for name in ('registry_probes.exe', 'trace_collector.exe', 'Kestlo desktop.exe'):
         if not os.path.exists(os.path.join(build, name)):
             sys.exit(f'{name} is not in {build}: build the windows preset first')
-    arches = wine_prefix.prefixes_for(os.path.join(build, 'registry_probes.exe'), args.arch.split(','),
-                                      'the 32-bit registry probes')
+    loader = wine_prefix.Loader()
+    arches = loader.arches_for(os.path.join(build, 'registry_probes.exe'), args.arch.split(','),
+                               'the 32-bit registry probes')
 
     failed = 0
     for arch in arches:
-        prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-' + arch), arch, build)
+        prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-' + arch), arch, build, loader)
         prefix.create().wait(timeout=300)
         try:
             prefix.ready()

@@ -59,7 +59,7 @@ def random_range(text):
     return int(first), int(count)
 
 
-def main():
+def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('--build', required=True, help='folder holding "Kestlo desktop.exe" and the helpers')
     parser.add_argument('--standin-run', required=True, help='the host build\'s kestlo-standin-run')
@@ -69,10 +69,11 @@ def main():
     parser.add_argument('--show', action='store_true')
     parser.add_argument('--plant-dlls', action='store_true')
     parser.add_argument('scenarios', nargs='*')
-    args = parser.parse_args()
+    return parser.parse_args()
 
-    if not os.environ.get('DISPLAY'):
-        os.execvp('xvfb-run', ['xvfb-run', '-a', '-s', '-screen 0 1024x768x24', sys.executable, *sys.argv])
+
+def check_tools(args):
+    """Stops with a message naming what is missing."""
     for tool in ('wine', 'wineserver', 'xdotool', 'import'):
         if shutil.which(tool) is None:
             sys.exit(f'{tool} is missing: run tools/install-deps.sh all')
@@ -84,61 +85,68 @@ def main():
         sys.exit(f'{args.standin_run} is missing: build the host tool first '
                  '(cmake --build --preset host --target kestlo-standin-run)')
 
-    build, out = os.path.abspath(args.build), os.path.abspath(args.out)
-    arches = wine_prefix.prefixes_for(os.path.join(build, 'Kestlo desktop.exe'), args.arch.split(','),
-                                      'the 32-bit "Kestlo desktop.exe"')
-    exported = os.path.join(out, 'export')
+
+def run_one(prefix, name, exported, args):
+    """Runs one exported scenario in the prefix and reports it; True when it passed."""
+    random = name.startswith('random-')
+    label = f'{name} ({prefix.arch}' + (', against the stand-in' if random else '')
+    started = time.time()
+    try:
+        expected, observed = scenario_run.run(prefix, exported, name, os.path.join(args.out, prefix.arch))
+        problems = scenario_run.check(expected, observed)
+    except (wine_prefix.PrefixError, subprocess.TimeoutExpired) as error:
+        expected, problems, observed = None, [str(error)], None
+    if prefix.plant_dlls:
+        problems += [f'planted {dll} was loaded from the launcher\'s folder' for dll in prefix.planted_loads()]
+    if args.show and observed:
+        scenario_run.describe(name, prefix.arch, expected, observed)
+    if not problems:
+        print(f'PASS {label}, {time.time() - started:.1f} s)', flush=True)
+        return True
+    print(f'FAIL {label}, {time.time() - started:.1f} s)')
+    if random:
+        print(f'     the machine: {args.standin_run} --random {name[len("random-"):]}')
+    for problem in problems:
+        print('     ' + problem.replace('\n', '\n     '))
+    return False
+
+
+def main():
+    args = parse_args()
+    if not os.environ.get('DISPLAY'):
+        os.execvp('xvfb-run', ['xvfb-run', '-a', '-s', '-screen 0 1024x768x24', sys.executable, *sys.argv])
+    check_tools(args)
+    args.build, args.out = os.path.abspath(args.build), os.path.abspath(args.out)
+    loader = wine_prefix.Loader()
+    arches = loader.arches_for(os.path.join(args.build, 'Kestlo desktop.exe'), args.arch.split(','),
+                               'the 32-bit "Kestlo desktop.exe"')
+    exported = os.path.join(args.out, 'export')
     try:
         names = export(args.standin_run, exported, args.scenarios, args.random)
     except subprocess.CalledProcessError:
         sys.exit('the host tool could not export the scenarios (its message is above)')
 
-    prefixes = [wine_prefix.Prefix(os.path.join(out, 'prefix-' + arch), arch, build, args.plant_dlls)
-                for arch in arches]
+    prefixes = [wine_prefix.Prefix(os.path.join(args.out, 'prefix-' + arch), arch, args.build, loader,
+                                   args.plant_dlls) for arch in arches]
     started = time.time()
-    booting = [prefix.create() for prefix in prefixes]  # in parallel: 10-20 s each
-    for boot in booting:
+    for boot in [prefix.create() for prefix in prefixes]:  # in parallel: 10-20 s each
         boot.wait(timeout=300)
-    passed = failed = compared = 0
+    results = []
     try:
         for prefix in prefixes:
             prefix.ready()
             print(f'{prefix.arch} prefix ready after {time.time() - started:.0f} s', flush=True)
-            work = os.path.join(out, prefix.arch)
-            os.makedirs(work, exist_ok=True)
-            for name in names:
-                random = name.startswith('random-')
-                label = f'{name} ({prefix.arch}' + (', against the stand-in' if random else '')
-                t0 = time.time()
-                try:
-                    expected, observed = scenario_run.run(prefix, exported, name, work)
-                    problems = scenario_run.check(expected, observed)
-                except (wine_prefix.PrefixError, subprocess.TimeoutExpired) as error:
-                    expected, problems, observed = None, [str(error)], None
-                if prefix.plant_dlls:
-                    problems += [f'planted {dll} was loaded from the launcher\'s folder'
-                                 for dll in prefix.planted_loads()]
-                compared += random and observed is not None
-                if args.show and observed:
-                    scenario_run.describe(name, prefix.arch, expected, observed)
-                if problems:
-                    failed += 1
-                    print(f'FAIL {label}, {time.time() - t0:.1f} s)')
-                    if random:
-                        print(f'     the machine: {args.standin_run} --random {name[len("random-"):]}')
-                    for problem in problems:
-                        print('     ' + problem.replace('\n', '\n     '))
-                else:
-                    passed += 1
-                    print(f'PASS {label}, {time.time() - t0:.1f} s)', flush=True)
+            os.makedirs(os.path.join(args.out, prefix.arch), exist_ok=True)
+            results += [run_one(prefix, name, exported, args) for name in names]
     finally:
         for prefix in prefixes:
             prefix.stop_server()
     print(f'Wine suite took {time.time() - started:.0f} s')
     if args.random:
-        print(f'random machines compared with the stand-in: {compared}')
-    print(f'{passed} passed, {failed} failed')
-    sys.exit(1 if failed else 0)
+        print(f'random machines compared with the stand-in: {args.random[1] * len(prefixes)}')
+    passed = results.count(True)
+    print(f'{passed} passed, {len(results) - passed} failed')
+    sys.exit(0 if passed == len(results) else 1)
 
 
 if __name__ == '__main__':

@@ -16,10 +16,6 @@ PLANTED = ('uxtheme', 'dwmapi', 'cryptbase', 'propsys', 'userenv', 'oleacc', 'ap
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
 REGISTRY_FILES = ('system.reg', 'user.reg', 'userdef.reg')
 
-# The Wine loader: the usual wrapper, or Wine's 64-bit loader itself where the
-# wrapper would pick a 32-bit one that cannot start (use_wine64_loader).
-WINE = ['wine']
-
 
 class PrefixError(Exception):
     pass
@@ -33,10 +29,35 @@ def program_bits(path):
     return 64 if int.from_bytes(header[offset + 4:offset + 6], 'little') == 0x8664 else 32
 
 
-def wine32_runs():
-    """Whether this machine can run Wine's 32-bit loader (tools/wine32-runs.sh)."""
-    script = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'wine32-runs.sh')
-    return subprocess.run([script]).returncode == 0
+class Loader:
+    """How this machine runs Windows programs: the Wine loader to start them
+    with, and the prefixes a given program can run in.
+
+    Where there is no 32-bit user mode (tools/wine32-runs.sh), the usual
+    wrapper would pick Wine's 32-bit loader, which cannot start; Wine's 64-bit
+    loader is called directly, and a 32-bit program cannot run at all."""
+
+    def __init__(self):
+        script = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), 'wine32-runs.sh')
+        self.runs32 = subprocess.run([script]).returncode == 0
+        self.command = ['wine'] if self.runs32 else ['/usr/lib/wine/wine64']
+
+    def arches_for(self, program, requested, what):
+        """The prefixes (win32, win64) in which `program` runs here. A 64-bit
+        program (the test build) runs in a 64-bit prefix only. Where a 32-bit
+        one cannot run, ends the run as skipped (SKIPPED), `what` naming the
+        programs. Stops with a message when the locale Wine needs is missing."""
+        problem = locale_problem()
+        if problem:
+            sys.exit(problem)
+        if program_bits(program) == 64:
+            return ['win64']
+        if not self.runs32:
+            print(f'SKIPPED: this machine cannot run 32-bit programs (Wine\'s 32-bit loader fails to start), so '
+                  f'{what} cannot run here under Wine. tools/test.sh runs the 64-bit test build of the same '
+                  'sources instead (preset windows-x64).')
+            sys.exit(SKIPPED)
+        return requested
 
 
 def locale_problem():
@@ -51,46 +72,20 @@ def locale_problem():
     return 'the system locale zh_CN.UTF-8 is missing: run tools/install-deps.sh all (as root)'
 
 
-def use_wine64_loader():
-    WINE[:] = ['/usr/lib/wine/wine64']
-
-
-def prefixes_for(program, requested, what):
-    """The prefixes (win32, win64) in which `program` runs here, and the loader to use.
-
-    A 64-bit program (the test build) runs in a 64-bit prefix only. A 32-bit
-    one cannot run on a machine without 32-bit support: the run then ends as
-    skipped (SKIPPED), saying why, `what` naming the programs. Stops with a
-    message when the locale Wine needs is missing."""
-    problem = locale_problem()
-    if problem:
-        sys.exit(problem)
-    runs32 = wine32_runs()
-    if not runs32:
-        use_wine64_loader()
-    if program_bits(program) == 64:
-        return ['win64']
-    if not runs32:
-        print(f'SKIPPED: this machine cannot run 32-bit programs (Wine\'s 32-bit loader fails to start), so '
-              f'{what} cannot run here under Wine. tools/test.sh runs the 64-bit test build of the same '
-              'sources instead (preset windows-x64).')
-        sys.exit(SKIPPED)
-    return requested
-
-
 class Prefix:
     """One Wine prefix, its wineserver running with the GBK locale (code page 936)."""
 
-    def __init__(self, folder, arch, build, plant_dlls=False):
+    def __init__(self, folder, arch, build, loader, plant_dlls=False):
         self.folder, self.arch, self.build, self.plant_dlls = folder, arch, build, plant_dlls
+        self.command = loader.command  # what starts a Wine program: run(*prefix.command, 'prog.exe')
         overrides = 'mscoree,mshtml='
         if plant_dlls:
             # Native first, searched for as Windows searches a DLL that is not a KnownDLL.
             overrides += ';' + ','.join(PLANTED) + '=n,b'
         self.env = dict(os.environ, WINEPREFIX=folder, WINEARCH=arch, WINEDEBUG='-all',
                         LC_ALL='zh_CN.UTF-8', WINEDLLOVERRIDES=overrides)
-        if WINE != ['wine']:
-            self.env['WINELOADER'] = WINE[0]
+        if self.command != ['wine']:
+            self.env['WINELOADER'] = self.command[0]
         self.bits = program_bits(os.path.join(build, 'Kestlo desktop.exe'))
         self.drive_c = os.path.join(folder, 'drive_c')
         self.snapshot = os.path.join(folder + '.snapshot')
@@ -103,7 +98,7 @@ class Prefix:
                 self.stop_server()
                 shutil.rmtree(folder)
         os.makedirs(self.folder)
-        return subprocess.Popen([*WINE, 'wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
+        return subprocess.Popen([*self.command, 'wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def ready(self):
@@ -163,7 +158,7 @@ class Prefix:
         session starts services that inherit its handles and outlive it, and a
         pipe would then never reach its end."""
         with tempfile.TemporaryFile() as out:
-            code = subprocess.run([*WINE, *args], env=self.env, stdout=out, stderr=out,
+            code = subprocess.run([*self.command, *args], env=self.env, stdout=out, stderr=out,
                                   stdin=subprocess.DEVNULL, timeout=timeout).returncode
             out.seek(0)
             return code, out.read()

@@ -10,7 +10,7 @@ import subprocess
 import time
 
 import display
-from prefix import DOWNLOADS, WINE, PrefixError, TOOLS
+from prefix import DOWNLOADS, PrefixError, TOOLS
 
 COLLECT_TIMEOUT = 40        # seconds the launcher may run, message box included
 WINDOW_WAIT = 25            # seconds to wait for an expected message box
@@ -58,7 +58,7 @@ def observe(prefix, name, work, expected, started_log):
                 'started': None, 'command': None, 'records': 0}
     trace_file = os.path.join(work, name + '.trace')
     collector = subprocess.Popen(
-        [*WINE, TOOLS + r'\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
+        [*prefix.command, TOOLS + r'\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
          str(COLLECT_TIMEOUT), prefix.launcher],
         env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
         cwd=prefix.unix(DOWNLOADS))  # the launcher's current folder, as after a download
