@@ -1,4 +1,4 @@
-// The registry probes (platform/registry_contract.cpp) against the stand-in,
+// The registry probes (registry_contract.cpp) against the stand-in,
 // in both of its flavours: it must answer them as Windows and Wine do.
 #include "probes/registry_contract.h"
 #include "standin/standin_machine.h"

@@ -1,4 +1,4 @@
-// registry_probes: the registry probes of platform/registry_contract.cpp
+// registry_probes: the registry probes of probes/registry_contract.cpp
 // against the real registry, as the stand-in runs them on the host.
 //
 //   registry_probes.exe
