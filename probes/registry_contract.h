@@ -1,6 +1,6 @@
 // The registry and debug-output behaviour the launcher relies on, as probes
 // that run against any implementation of platform/win32.h: the host's
-// stand-in (standin/registry_contract_test.cpp) and Windows itself
+// stand-in (probes/registry_contract_test.cpp) and Windows itself
 // (probes/registry_probes_main.cpp, run under Wine as ctest wine.probes).
 // One source, so that the stand-in is held to what the real registry does.
 //

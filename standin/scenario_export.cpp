@@ -31,6 +31,8 @@ std::string RegQuoted(const std::string& gbk) {
 
 bool IsText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
+}  // namespace
+
 std::string JsonString(const std::string& utf8) {
     std::string out = "\"";
     for (const char c : utf8) {
@@ -48,7 +50,7 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-}  // namespace
+std::string HexDigits(const std::string& bytes) { return Hex(bytes, ""); }
 
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid) {
     std::string text;

@@ -25,4 +25,9 @@ std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::s
 // OutputDebugStringA calls that write it (TraceCalls).
 std::string ExportExpectations(const Scenario& scenario);
 
+// The bytes as lower-case hex digits, two a byte, without separators.
+std::string HexDigits(const std::string& bytes);
+// A JSON string of UTF-8 text, quoted and escaped.
+std::string JsonString(const std::string& utf8);
+
 }  // namespace standin

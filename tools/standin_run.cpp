@@ -14,9 +14,17 @@
 //       NAME.other.reg (the two registry views; a file only where the view has
 //       keys) and NAME.json (files and expectations). A random machine's
 //       expectation is what the stand-in does on it.
+//   kestlo-standin-run --reg FILE [--reg FILE...] [--json]
+//       Replays a PC from its registry exports (reg export, regedit): the
+//       machine-wide uninstall key and the user's own. Prints the trace and
+//       what was started, or with --json one object: "debug_strings" (each
+//       OutputDebugStringA argument as hex), "started" ({"file": hex,
+//       "parameters": ...} or null) and "message_box". --wine replays as Wine
+//       behaves where it differs from Windows (the Wine tests' own exports).
 #include "launcher/constants.h"
 #include "launcher/launch.h"
 #include "standin/random_machine.h"
+#include "standin/reg_import.h"
 #include "standin/scenario_export.h"
 #include "standin/standin_scenario.h"
 
@@ -52,9 +60,12 @@ struct StandInRun {
     }
 };
 
-StandInRun RunOnStandIn(const Scenario& scenario) {
+StandInRun RunOnStandIn(const Scenario& scenario, const std::string& userSid = standin::WineUserSid,
+                        standin::Flavour flavour = standin::Flavour::Wine) {
     standin::StandInMachine machine;
+    machine.UserSid = userSid;
     standin::BuildMachine(scenario, machine);
+    machine.Behaviour = flavour;
     StandInRun run;
     run.ExitCode = RunLauncher();
     run.Trace = machine.TraceLines();
@@ -113,13 +124,18 @@ void PrintMachine(const Scenario& scenario) {
     for (const std::string& file : scenario.Files) std::printf("  file %s\n", GbkToUtf8(file).c_str());
 }
 
-void PrintRun(const StandInRun& run) {
+// filesKnown: whether the machine's files are known (a scenario's are; a
+// member's PC's are not).
+void PrintRun(const StandInRun& run, bool filesKnown = true) {
     std::printf("Debugger trace (%zu lines):\n", run.Trace.size());
     for (const std::string& line : run.Trace) std::printf("  | %s\n", GbkToUtf8(line).c_str());
     for (std::size_t i = 0; i < run.ShellCalls.size(); ++i)
-        std::printf("Started: \"%s\" %s (the file %s)\n", GbkToUtf8(run.ShellCalls[i].File.value_or("")).c_str(),
+        std::printf("Started: \"%s\" %s (%s)\n", GbkToUtf8(run.ShellCalls[i].File.value_or("")).c_str(),
                     run.ShellCalls[i].Parameters.value_or("").c_str(),
-                    run.FileExists[i] ? "exists" : "is missing: the shell call fails silently");
+                    !filesKnown           ? "whether that file exists on the PC cannot be checked from its exports"
+                    : run.FileExists[i] ? "the file exists"
+                                        : "the file is missing: the shell call fails silently");
+    if (run.ShellCalls.empty() && run.MessageBoxes.empty()) std::printf("Nothing started and no message shown.\n");
     for (const standin::MessageBoxCall& box : run.MessageBoxes)
         std::printf("Message box \"%s\": %s\n", GbkToUtf8(box.Caption).c_str(), GbkToUtf8(box.Text).c_str());
     std::printf("Exit code: %d\n", run.ExitCode);
@@ -137,6 +153,69 @@ bool ReadScenario(const char* path, Scenario& scenario) {
     if (standin::ParseScenario(text.str(), scenario, error)) return true;
     std::fprintf(stderr, "%s: %s\n", path, error.c_str());
     return false;
+}
+
+int Usage(const char* program, std::FILE* to = stderr) {
+    std::fprintf(to,
+                 "usage: %s [--check] FILE.scenario\n"
+                 "       %s --random SEED\n"
+                 "       %s --export DIR FILE.scenario...\n"
+                 "       %s --export DIR --random FIRST COUNT\n"
+                 "       %s --reg FILE [--reg FILE...] [--json]\n",
+                 program, program, program, program, program);
+    return to == stderr ? 2 : 0;
+}
+
+bool ReadFile(const std::string& path, std::string& bytes) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    bytes = text.str();
+    if (file) return true;
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    return false;
+}
+
+// --reg FILE... [--json] [--wine]: every file read whole before anything runs.
+int Replay(const std::vector<std::string>& args, const char* program) {
+    standin::RegImport import;
+    bool json = false, wine = false, files = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string bytes, error;
+        if (args[i] == "--json" || args[i] == "--wine") {
+            (args[i] == "--json" ? json : wine) = true;
+        } else if (args[i] != "--reg" || i + 1 == args.size()) {
+            return Usage(program);
+        } else if (!ReadFile(args[++i], bytes)) {
+            return 2;
+        } else if (!standin::ReadRegExport(bytes, args[i], import, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 2;
+        } else {
+            files = true;
+        }
+    }
+    if (!files) return Usage(program);
+    if (import.IgnoredKeys > 0)
+        std::fprintf(stderr, "note: %zu keys outside the two uninstall keys were ignored\n", import.IgnoredKeys);
+    const StandInRun run = RunOnStandIn(import.Machine, import.UserSid.empty() ? standin::WineUserSid : import.UserSid,
+                                        wine ? standin::Flavour::Wine : standin::Flavour::Windows);
+    if (!json) {
+        PrintRun(run, false);
+        return 0;
+    }
+    std::string out = "{\"debug_strings\": [";
+    for (std::size_t i = 0; i < run.DebugOutput.size(); ++i)
+        out += (i > 0 ? ", \"" : "\"") + standin::HexDigits(run.DebugOutput[i]) + "\"";
+    out += "],\n \"started\": ";
+    if (run.ShellCalls.empty())
+        out += "null";
+    else
+        out += "{\"file\": \"" + standin::HexDigits(run.ShellCalls[0].File.value_or("")) + "\", \"parameters\": " +
+               standin::JsonString(GbkToUtf8(run.ShellCalls[0].Parameters.value_or(""))) + "}";
+    out += std::string(",\n \"message_box\": ") + (run.MessageBoxes.empty() ? "false" : "true") + "}\n";
+    std::fputs(out.c_str(), stdout);
+    return 0;
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
@@ -169,21 +248,13 @@ bool ParseNumber(const char* text, std::uint64_t& number) {
     return *text != '\0' && *end == '\0';
 }
 
-int Usage(const char* program, std::FILE* to = stderr) {
-    std::fprintf(to,
-                 "usage: %s [--check] FILE.scenario\n"
-                 "       %s --random SEED\n"
-                 "       %s --export DIR FILE.scenario...\n"
-                 "       %s --export DIR --random FIRST COUNT\n",
-                 program, program, program, program);
-    return to == stderr ? 2 : 0;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return Usage(argv[0], stdout);
+    if (!args.empty() && args[0] == "--reg") return Replay(args, argv[0]);
     std::uint64_t first = 0, count = 0;
     if (args.size() >= 3 && args[0] == "--export") {
         if (args[2] == "--random") {

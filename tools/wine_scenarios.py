@@ -92,7 +92,8 @@ def run_one(prefix, name, exported, args):
     label = f'{name} ({prefix.arch}' + (', against the stand-in' if random else '')
     started = time.time()
     try:
-        expected, observed = scenario_run.run(prefix, exported, name, os.path.join(args.out, prefix.arch))
+        expected, observed = scenario_run.run(prefix, exported, name, os.path.join(args.out, prefix.arch),
+                                              args.standin_run)
         problems = scenario_run.check(expected, observed)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired) as error:
         expected, problems, observed = None, [str(error)], None

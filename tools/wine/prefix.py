@@ -163,18 +163,21 @@ class Prefix:
             out.seek(0)
             return code, out.read()
 
+    def view_options(self, other_view=False):
+        """reg.exe's option for the launcher's own registry view, or the other one."""
+        if self.arch == 'win32':
+            return []
+        own, other = ('64', '32') if self.bits == 64 else ('32', '64')
+        return ['/reg:' + (other if other_view else own)]
+
     def import_reg(self, reg_file, other_view):
         """Imports a .reg file through the launcher's own registry view or the other one.
 
         For the 32-bit launcher the own view is the 32-bit one; for the 64-bit
         test build the two swap, so that every scenario keeps its outcome."""
-        if self.arch == 'win32':
-            if other_view:
-                return  # a 32-bit Windows has no other view
-            options = []
-        else:
-            own, other = ('64', '32') if self.bits == 64 else ('32', '64')
-            options = ['/reg:' + (other if other_view else own)]
+        if self.arch == 'win32' and other_view:
+            return  # a 32-bit Windows has no other view
+        options = self.view_options(other_view)
         # Right after the wineserver starts, an import has failed now and then
         # (once in about a hundred runs): one more try, and the output if that fails too.
         for attempt in (1, 2):

@@ -26,9 +26,35 @@ def load(export_dir, name):
     return expected
 
 
-def run(prefix, export_dir, name, work):
-    """Restores the prefix's registry, imports the scenario, runs the launcher.
-    Returns (expected, observed)."""
+# The two keys a member exports for support (README, Support), as reg.exe names them.
+MEMBER_KEYS = (('machine', r'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'),
+               ('user', r'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'))
+
+
+def replay_member_exports(prefix, name, work, standin_run):
+    """Wine's own reg.exe exports the two keys as a member would (a key the
+    machine lacks gives no file), and the host tool replays the files: what
+    support would see. Returns the replay's JSON, or None without a file."""
+    files = []
+    for part, key in MEMBER_KEYS:
+        out = os.path.join(work, f'{name}.{part}.reg')
+        if os.path.exists(out):
+            os.remove(out)
+        options = prefix.view_options() if part == 'machine' else []
+        code, _ = prefix.wine('reg', 'export', key, 'Z:' + out.replace('/', '\\'), *options, '/y')
+        if code == 0:
+            files += ['--reg', out]
+    if not files:
+        return None  # neither key exists: a member would have nothing to send
+    result = subprocess.run([standin_run, *files, '--json', '--wine'], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise PrefixError(f'the replay of reg.exe\'s exports failed: {result.stderr.strip()}')
+    return json.loads(result.stdout)
+
+
+def run(prefix, export_dir, name, work, standin_run):
+    """Restores the prefix's registry, imports the scenario, replays reg.exe's
+    exports of it, runs the launcher. Returns (expected, observed)."""
     expected = load(export_dir, name)
     prefix.restore()
     for other_view in (False, True):
@@ -45,7 +71,9 @@ def run(prefix, export_dir, name, work):
     if os.path.exists(started_log):
         os.remove(started_log)
     try:
+        replay = replay_member_exports(prefix, name, work, standin_run)
         observed = observe(prefix, name, work, expected, started_log)
+        observed['replay'] = replay
     finally:
         for target in created:
             if os.path.exists(target):
@@ -115,6 +143,8 @@ def check(expected, observed):
         problems.append(f'exit code {observed["exit"]}, expected 0')
     if expected['message'] != observed['message']:
         problems.append('message box ' + ('not shown' if expected['message'] else 'shown unexpectedly'))
+    if observed['replay'] is not None:
+        problems += check_replay(expected, observed['replay'])
     want = expected['start']
     if want is not None:
         # The shell expands environment references before it opens the file.
@@ -133,6 +163,24 @@ def check(expected, observed):
                 problems.append(f'command line {observed["command"]!r}, expected {expected_command!r}')
             if observed['records'] != 1:
                 problems.append(f'{observed["records"]} browsers started')
+    return problems
+
+
+def check_replay(expected, replay):
+    """The differences between the scenario and the replay of its registry exports."""
+    problems = []
+    traced = [bytes.fromhex(call) for call in replay['debug_strings']]
+    if traced != expected['calls']:
+        joined = b''.join(traced)
+        problems.append('the replay of reg.exe\'s exports traces otherwise:\n' +
+                        diff_lines(expected['trace'], joined.split(b'\n')[:-1] if joined else []))
+    started = replay['started'] and bytes.fromhex(replay['started']['file']).decode('gbk', 'replace')
+    if expected['start'] is not None and started != expected['start']:
+        problems.append(f'the replay starts {started}, expected {expected["start"]}')
+    if expected['start'] is None and started is not None and started in expected['files']:
+        problems.append(f'the replay starts {started}, which is there, but the real run started nothing')
+    if replay['message_box'] != expected['message']:
+        problems.append('the replay ' + ('shows no' if expected['message'] else 'shows a') + ' message box')
     return problems
 
 

@@ -1,0 +1,287 @@
+#include "standin/reg_import.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace standin {
+namespace {
+
+constexpr char UninstallTail[] = "Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// iconv from `from` to `to`; each character the target lacks becomes '?', as
+// WideCharToMultiByte's default character does under code page 936.
+std::string ConvertOrQuestionMark(const std::string& text, const char* to, const char* from, std::size_t unit) {
+    const iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out;
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    while (inLeft > 0) {
+        char buffer[256];
+        char* outPtr = buffer;
+        std::size_t outLeft = sizeof buffer;
+        const bool failed = iconv(converter, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1);
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (!failed || errno == E2BIG) continue;
+        if (errno == EINVAL) break;  // a character cut off at the end
+        const std::size_t skip = std::min(unit, inLeft);
+        in += skip;
+        inLeft -= skip;
+        out += '?';
+    }
+    iconv_close(converter);
+    return out;
+}
+
+std::string Utf16ToAnsi(const std::string& utf16) {
+    return ConvertOrQuestionMark(utf16.substr(0, utf16.size() / 2 * 2), "GBK", "UTF-16LE", 2);
+}
+std::string Utf8ToAnsi(const std::string& utf8) { return Utf16ToAnsi(Utf8ToUtf16Le(utf8)); }
+
+bool StartsWithCaseless(const std::string& text, const std::string& prefix, std::size_t at = 0) {
+    if (text.size() < at + prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(text[at + i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
+            return false;
+    return true;
+}
+
+// `path` with `prefix` (followed by its end or a backslash) taken off, into `rest`.
+bool Below(const std::string& path, const std::string& prefix, std::string& rest) {
+    if (!StartsWithCaseless(path, prefix) || (path.size() > prefix.size() && path[prefix.size()] != '\\'))
+        return false;
+    rest = path.substr(prefix.size());
+    return true;
+}
+
+// "S-1-5-21-...-1001": an authority and 1 to 15 subauthorities, as decimal
+// numbers that fit their fields.
+bool IsSid(const std::string& text) {
+    if (text.rfind("S-1-", 0) != 0) return false;
+    int parts = 0;
+    for (std::size_t start = 4; start <= text.size(); ++parts) {
+        const std::size_t end = std::min(text.find('-', start), text.size());
+        const std::string part = text.substr(start, end - start);
+        if (part.empty() || part.size() > 10 || part.find_first_not_of("0123456789") != std::string::npos ||
+            (parts > 0 && std::strtoull(part.c_str(), nullptr, 10) > 0xFFFFFFFFull))
+            return false;
+        start = end + 1;
+    }
+    return parts >= 2 && parts <= 16;
+}
+
+// Where a key of the export goes in the replayed machine; false for a key
+// the launcher never reads.
+bool PlaceKey(const std::string& key, ScenarioKey& placed, std::string& sid) {
+    const std::string tail = UninstallTail;
+    std::string rest;
+    placed.Values.clear();
+    if (Below(key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + tail, rest) ||
+        Below(key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + tail, rest)) {
+        placed.Root = ScenarioRoot::Machine;
+        placed.Path = "SOFTWARE\\" + tail + rest;
+        return true;
+    }
+    std::string hive = key;
+    if (StartsWithCaseless(key, "HKEY_USERS\\")) {
+        const std::size_t end = key.find('\\', 11);
+        if (end == std::string::npos) return false;
+        sid = key.substr(11, end - 11);
+        hive = "HKEY_CURRENT_USER" + key.substr(end);
+    }
+    if (!Below(hive, "HKEY_CURRENT_USER\\Software\\" + tail, rest)) return false;
+    placed.Root = ScenarioRoot::CurrentUser;
+    placed.Path = "Software\\" + tail + rest;
+    return true;
+}
+
+// A quoted name or text at `at` (just past its opening quote), with \\, \",
+// \n, \r and \0 unescaped; `at` ends past the closing quote. False when the
+// line ends first.
+bool Unquote(const std::string& line, std::size_t& at, std::string& text) {
+    for (; at < line.size(); ++at) {
+        char c = line[at];
+        if (c == '"') {
+            ++at;
+            return true;
+        }
+        if (c == '\\' && at + 1 < line.size()) {
+            const char next = line[++at];
+            c = next == 'n' ? '\n' : next == 'r' ? '\r' : next == '0' ? '\0' : next;
+            if (next != '\\' && next != '"' && next != 'n' && next != 'r' && next != '0') text += '\\';
+        }
+        text += c;
+    }
+    return false;
+}
+
+bool HexBytes(const std::string& list, std::string& bytes) {
+    std::size_t at = 0;
+    while (at < list.size()) {
+        while (at < list.size() && list[at] == ' ') ++at;
+        const std::size_t end = std::min(list.find(',', at), list.size());
+        std::string word = list.substr(at, end - at);
+        word.erase(word.find_last_not_of(' ') + 1);
+        if (word.size() != 2 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        bytes += static_cast<char>(std::strtoul(word.c_str(), nullptr, 16));
+        at = end + 1;
+        if (end == list.size() - 1) return false;  // a trailing comma
+    }
+    return true;
+}
+
+// The text after '=': its type and the bytes RegEnumValueA hands out.
+bool ParseData(const std::string& data, bool unicode, ScenarioValue& value, std::string& expected) {
+    expected = "\"text\", dword:XXXXXXXX, hex:... or hex(N):... after =";
+    if (!data.empty() && data[0] == '"') {
+        std::size_t at = 1;
+        std::string text;
+        if (!Unquote(data, at, text) || data.find_first_not_of(' ', at) != std::string::npos) {
+            expected = "text in quotes, ending with \"";
+            return false;
+        }
+        value.Type = REG_SZ;
+        value.Data = (unicode ? Utf8ToAnsi(text) : Utf8ToGbk(text)) + '\0';
+        return true;
+    }
+    if (data.rfind("dword:", 0) == 0) {
+        const std::string digits = data.substr(6);
+        if (digits.empty() || digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            expected = "dword: and up to eight hex digits";
+            return false;
+        }
+        const auto number = static_cast<std::uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
+        value.Type = REG_DWORD;
+        for (int shift = 0; shift < 32; shift += 8) value.Data += static_cast<char>((number >> shift) & 0xFF);
+        return true;
+    }
+    std::size_t colon = 0;
+    if (data.rfind("hex:", 0) == 0) {
+        value.Type = REG_BINARY;
+        colon = 3;
+    } else if (data.rfind("hex(", 0) == 0) {
+        const std::size_t close = data.find("):");
+        char* end = nullptr;
+        value.Type = static_cast<DWORD>(std::strtoul(data.c_str() + 4, &end, 16));
+        if (close == std::string::npos || close == 4 || end != data.c_str() + close) return false;
+        colon = close + 1;
+    } else {
+        return false;
+    }
+    std::string bytes;
+    if (!HexBytes(data.substr(colon + 1), bytes)) {
+        expected = "hex bytes such as 43,00,3a,00";
+        return false;
+    }
+    const bool text = value.Type == REG_SZ || value.Type == REG_EXPAND_SZ || value.Type == REG_MULTI_SZ;
+    value.Data = text && unicode ? Utf16ToAnsi(bytes) : bytes;
+    return true;
+}
+
+// The file as UTF-8 lines; `unicode` tells whether its text was Unicode
+// (hex data of text values is then UTF-16) or ANSI.
+bool Decode(const std::string& bytes, std::vector<std::string>& lines, bool& unicode, std::string& error) {
+    std::string text;
+    if (bytes.rfind("\xFF\xFE", 0) == 0) {
+        if (bytes.size() % 2 != 0) {
+            error = ": UTF-16 text of an odd number of bytes (a file cut short?)";
+            return false;
+        }
+        text = ConvertOrQuestionMark(bytes.substr(2), "UTF-8", "UTF-16LE", 2);
+    } else {
+        text = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? bytes.substr(3) : bytes;
+    }
+    for (std::size_t start = 0; start <= text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    const auto header = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return !l.empty(); });
+    if (header != lines.end() && *header == "Windows Registry Editor Version 5.00") {
+        unicode = true;
+    } else if (header != lines.end() && *header == "REGEDIT4") {
+        unicode = false;
+        for (std::string& line : lines) line = GbkToUtf8(line);
+    } else {
+        error = ":1: expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\": not a registry export";
+        return false;
+    }
+    *header = std::string();
+    return true;
+}
+
+}  // namespace
+
+bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImport& into, std::string& error) {
+    std::vector<std::string> lines;
+    bool unicode = true;
+    if (!Decode(bytes, lines, unicode, error)) {
+        error = fileName + error;
+        return false;
+    }
+    RegImport read = into;
+    ScenarioKey* key = nullptr;
+    bool inKey = false;  // false before the first key; a key the launcher never reads has no ScenarioKey
+    for (std::size_t number = 1; number <= lines.size(); ++number) {
+        const std::size_t first = number;
+        std::string line = lines[number - 1];
+        const auto fail = [&](const std::string& what) {
+            error = fileName + ":" + std::to_string(first) + ": expected " + what;
+            return false;
+        };
+        const std::size_t indent = line.find_first_not_of(" \t");
+        if (indent == std::string::npos || line[indent] == ';') continue;
+        line.erase(0, indent);
+        while (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
+            if (number == lines.size() || lines[number].find_first_not_of(" \t") == std::string::npos)
+                return fail("another line after the trailing \\");
+            line.pop_back();
+            const std::string& next = lines[number++];
+            line += next.substr(std::min(next.find_first_not_of(" \t"), next.size()));
+        }
+        line.erase(line.find_last_not_of(" \t") + 1);
+        if (line[0] == '[') {
+            if (line.back() != ']') return fail("] at the end of the key's line");
+            ScenarioKey placed;
+            std::string sid;
+            inKey = true;
+            key = nullptr;
+            if (line[1] == '-' || !PlaceKey(line.substr(1, line.size() - 2), placed, sid)) {
+                ++read.IgnoredKeys;
+                continue;
+            }
+            if (!sid.empty() && !IsSid(sid)) return fail("a SID such as S-1-5-21-...-1001 after HKEY_USERS\\");
+            if (!sid.empty() && !read.UserSid.empty() && sid != read.UserSid)
+                return fail("one user's keys, but the exports name " + read.UserSid + " and " + sid);
+            if (!sid.empty()) read.UserSid = sid;
+            placed.Path = unicode ? Utf8ToAnsi(placed.Path) : Utf8ToGbk(placed.Path);
+            read.Machine.Keys.push_back(placed);
+            key = &read.Machine.Keys.back();
+            continue;
+        }
+        if (line[0] != '"' && line[0] != '@') return fail("[key], \"name\"=value or @=value");
+        if (!inKey) return fail("[key] before the first value");
+        std::size_t at = 1;
+        std::string name;
+        if (line[0] == '"' && !Unquote(line, at, name)) return fail("the value's name to end with \"");
+        if (at >= line.size() || line[at] != '=') return fail("= after the value's name");
+        ScenarioValue value;
+        value.Name = unicode ? Utf8ToAnsi(name) : Utf8ToGbk(name);
+        std::string expected;
+        if (line.compare(at + 1, std::string::npos, "-") == 0) continue;  // a deletion: nothing to read
+        if (!ParseData(line.substr(at + 1), unicode, value, expected)) return fail(expected);
+        if (key != nullptr) key->Values.push_back(value);
+    }
+    into = read;
+    return true;
+}
+
+}  // namespace standin

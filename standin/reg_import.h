@@ -1,0 +1,34 @@
+// Registry exports, as `reg export` and regedit write them, read back into
+// the scenario model: what support replays from a member's PC.
+#pragma once
+
+#include "standin/standin_scenario.h"
+
+#include <cstddef>
+#include <string>
+
+namespace standin {
+
+// What the exports of one PC hold for the launcher.
+struct RegImport {
+    // Keys below the machine-wide uninstall key (ScenarioRoot::Machine, as a
+    // 32-bit program sees it: the WOW6432Node form of the path is the same
+    // key) and below the user's own (ScenarioRoot::CurrentUser, from
+    // HKEY_CURRENT_USER\... or HKEY_USERS\<SID>\...). Text in code page 936, as
+    // the "A" functions hand it out.
+    Scenario Machine;
+    std::string UserSid;  // from HKEY_USERS\<SID>\...; empty when no file names one
+    std::size_t IgnoredKeys = 0;  // keys outside the two uninstall keys
+};
+
+// Reads one export file into `into`: UTF-16LE with its byte-order mark or
+// UTF-8 after "Windows Registry Editor Version 5.00", or ANSI (GBK) after
+// "REGEDIT4". Values: "text" (with \\ and \" escapes), dword:, hex:, hex(N):
+// (N in hex), @= for the default value, and lines continued by a trailing
+// backslash. Text the ANSI functions convert (REG_SZ, REG_EXPAND_SZ,
+// REG_MULTI_SZ) becomes GBK, a character it lacks becoming '?'; other data
+// stays byte for byte. On bad input returns false, with `error` as
+// "FILE:LINE: what was expected", and leaves `into` as it was.
+bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImport& into, std::string& error);
+
+}  // namespace standin
