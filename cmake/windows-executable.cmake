@@ -115,7 +115,8 @@ set_tests_properties(wine.probes PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
 # The Wine runs read no scenario file themselves: the host tool
 # (kestlo-standin-run, tools/standin_run.cpp), built here for this machine by
 # its own compiler, exports each one for them. The first test builds it.
-set(KESTLO_HOST_TOOL_DIR ${CMAKE_CURRENT_BINARY_DIR}/host-tool)
+# One folder for every Windows preset: the second and third builds find it built.
+set(KESTLO_HOST_TOOL_DIR ${CMAKE_SOURCE_DIR}/build/host-tool)
 add_custom_target(host_tool
   COMMAND ${CMAKE_COMMAND} -E env --unset=CC --unset=CXX
           ${CMAKE_COMMAND} -S ${CMAKE_SOURCE_DIR} -B ${KESTLO_HOST_TOOL_DIR} -DCMAKE_BUILD_TYPE=Release

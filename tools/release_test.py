@@ -228,7 +228,7 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         shutil.copy(exe, os.path.join(folder, EXE))
         result = run('/usr/bin/python3', os.path.join(ROOT, 'tools', 'wine_scenarios.py'), '--arch', 'win32',
                      '--build', folder, '--out', os.path.join(self.scratch, 'wine'),
-                     '--standin-run', os.path.join(build, 'host-tool', 'kestlo-standin-run'),
+                     '--standin-run', os.path.join(ROOT, 'build', 'host-tool', 'kestlo-standin-run'),
                      os.path.join(ROOT, 'scenarios', 'chrome-and-firefox.scenario'),
                      os.path.join(ROOT, 'scenarios', 'nothing-installed.scenario'), check=False)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)

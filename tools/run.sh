@@ -28,4 +28,4 @@ fi
 quietly cmake --build "$build" --target host_tool
 echo "Running it under Wine on demo/demo.scenario (a fresh $arch prefix, about 20 s) ..."
 /usr/bin/python3 tools/wine_scenarios.py --show --arch "$arch" --build "$build" --out build/demo \
-  --standin-run "$build/host-tool/kestlo-standin-run" demo/demo.scenario
+  --standin-run build/host-tool/kestlo-standin-run demo/demo.scenario

@@ -5,7 +5,8 @@ cd "$(dirname "$0")/.."
 
 tools/install-deps.sh all
 
-step() { printf '\n=== %s\n' "$*"; }
+started=$SECONDS
+step() { printf '\n=== [%d s] %s\n' "$((SECONDS - started))" "$*"; }
 
 step "set-up: install-deps.sh against a mirror caught mid-sync (shimmed apt)"
 /usr/bin/python3 tools/install_deps_test.py
@@ -62,3 +63,4 @@ echo "reproducible: $(sha256sum "build/windows/Kestlo desktop.exe")"
 
 step "release: tools/release.sh signed with a throwaway CA, unsigned, refusing bad inputs, keeping the last release"
 /usr/bin/python3 tools/release_test.py build/windows
+step "all passed"
