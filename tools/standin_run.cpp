@@ -13,7 +13,8 @@
 //       for the Wine runner (tools/wine_scenarios.py): NAME.own.reg and
 //       NAME.other.reg (the two registry views; a file only where the view has
 //       keys) and NAME.json (files and expectations). A random machine's
-//       expectation is what the stand-in does on it.
+//       expectation is what the stand-in does on it. Also writes launcher.json,
+//       the DLLs the launcher preloads.
 //   kestlo-standin-run --reg FILE [--reg FILE...] [--json]
 //       Replays a PC from its registry exports (reg export, regedit): the
 //       machine-wide uninstall key and the user's own. Prints the trace and
@@ -22,6 +23,7 @@
 //       "parameters": ...} or null) and "message_box". --wine replays as Wine
 //       behaves where it differs from Windows (the Wine tests' own exports).
 #include "launcher/constants.h"
+#include "launcher/dll_search.h"
 #include "launcher/launch.h"
 #include "standin/random_machine.h"
 #include "standin/reg_import.h"
@@ -237,6 +239,18 @@ bool Export(const Scenario& scenario, const std::string& folder, const std::stri
     return WriteFile(base + ".json", standin::ExportExpectations(scenario));
 }
 
+// launcher.json: what the Wine runner needs to know of the launcher itself,
+// the DLLs it preloads from the system folder (names without ".dll").
+bool ExportLauncherFacts(const std::string& folder) {
+    std::string names;
+    for (const wchar_t* dll : PreloadedSystemDlls) {
+        std::string name;
+        for (; *dll != L'\0' && *dll != L'.'; ++dll) name += static_cast<char>(*dll);
+        names += (names.empty() ? "\"" : ", \"") + name + "\"";
+    }
+    return WriteFile(folder + "/launcher.json", "{\"preloaded_system_dlls\": [" + names + "]}\n");
+}
+
 std::string NameOf(const std::string& path) {
     std::string name = path.substr(path.find_last_of('/') + 1);
     return name.substr(0, name.rfind('.'));
@@ -257,6 +271,7 @@ int main(int argc, char** argv) {
     if (!args.empty() && args[0] == "--reg") return Replay(args, argv[0]);
     std::uint64_t first = 0, count = 0;
     if (args.size() >= 3 && args[0] == "--export") {
+        if (!ExportLauncherFacts(args[1])) return 2;
         if (args[2] == "--random") {
             if (args.size() != 5 || !ParseNumber(argv[4], first) || !ParseNumber(argv[5], count)) return Usage(argv[0]);
             for (std::uint64_t seed = first; seed < first + count; ++seed) {

@@ -16,17 +16,17 @@ message box is closed after a screenshot (tools/wine/display.py). What an
 observer sees is checked against the expectations (tools/wine/scenario_run.py).
 
 --plant-dlls runs a copy of the launcher from a Downloads folder beside DLLs
-named like system DLLs that Windows does not protect as KnownDLLs and that the
-shell call and the message box load on demand; none may be loaded. Not planted:
-what Wine loads from the program's folder before main runs, which no program
-can prevent: shcore.dll, and version.dll, which Wine's user32 imports (Windows'
-does not, and on current Windows shcore is a KnownDLL).
+named like the system DLLs it preloads (PreloadedSystemDlls, which the host
+tool exports as launcher.json): none may be loaded. Not planted: version.dll,
+which Wine's user32 imports and so loads from the program's folder before main
+runs (Windows' user32 does not import it).
 
 --show prints each run readably (the run command). Needs an X display: without
 DISPLAY it restarts itself under xvfb-run. Ends with "N passed, N failed";
 exits 1 if any failed, 77 (skipped) where 32-bit programs cannot run.
 """
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -127,8 +127,13 @@ def main():
     except subprocess.CalledProcessError:
         sys.exit('the host tool could not export the scenarios (its message is above)')
 
-    prefixes = [wine_prefix.Prefix(os.path.join(args.out, 'prefix-' + arch), arch, args.build, loader,
-                                   args.plant_dlls) for arch in arches]
+    planted = ()
+    if args.plant_dlls:  # the launcher's own list, as the host tool exports it
+        with open(os.path.join(exported, 'launcher.json')) as f:
+            planted = [name for name in json.load(f)['preloaded_system_dlls']
+                       if name not in wine_prefix.WINE_LOADS_BEFORE_MAIN]
+    prefixes = [wine_prefix.Prefix(os.path.join(args.out, 'prefix-' + arch), arch, args.build, loader, planted)
+                for arch in arches]
     started = time.time()
     for boot in [prefix.create() for prefix in prefixes]:  # in parallel: 10-20 s each
         boot.wait(timeout=300)

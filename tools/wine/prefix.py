@@ -12,7 +12,10 @@ TOOLS = r'C:\kestlo-e2e-tools'
 # The launcher's current folder in every run; where --plant-dlls copies it, as
 # if downloaded (see wine_scenarios.py).
 DOWNLOADS = r'C:\users\Public\Downloads'
-PLANTED = ('uxtheme', 'dwmapi', 'cryptbase', 'propsys', 'userenv', 'oleacc', 'apphelp', 'setupapi', 'ntmarta')
+# Of the DLLs the launcher preloads, the one Wine loads from the program's
+# folder before main runs, as its user32 imports it (Windows' does not): no
+# program can keep it out, so it is not planted.
+WINE_LOADS_BEFORE_MAIN = ('version',)
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
 REGISTRY_FILES = ('system.reg', 'user.reg', 'userdef.reg')
 
@@ -75,13 +78,15 @@ def locale_problem():
 class Prefix:
     """One Wine prefix, its wineserver running with the GBK locale (code page 936)."""
 
-    def __init__(self, folder, arch, build, loader, plant_dlls=False):
-        self.folder, self.arch, self.build, self.plant_dlls = folder, arch, build, plant_dlls
+    def __init__(self, folder, arch, build, loader, planted=()):
+        """planted: DLL names (no .dll) to plant beside a copy of the launcher in DOWNLOADS."""
+        self.folder, self.arch, self.build, self.planted = folder, arch, build, tuple(planted)
+        self.plant_dlls = bool(planted)
         self.command = loader.command  # what starts a Wine program: run(*prefix.command, 'prog.exe')
         overrides = 'mscoree,mshtml='
-        if plant_dlls:
+        if self.plant_dlls:
             # Native first, searched for as Windows searches a DLL that is not a KnownDLL.
-            overrides += ';' + ','.join(PLANTED) + '=n,b'
+            overrides += ';' + ','.join(self.planted) + '=n,b'
         self.env = dict(os.environ, WINEPREFIX=folder, WINEARCH=arch, WINEDEBUG='-all',
                         LC_ALL='zh_CN.UTF-8', WINEDLLOVERRIDES=overrides)
         if self.command != ['wine']:
@@ -89,7 +94,7 @@ class Prefix:
         self.bits = program_bits(os.path.join(build, 'Kestlo desktop.exe'))
         self.drive_c = os.path.join(folder, 'drive_c')
         self.snapshot = os.path.join(folder + '.snapshot')
-        self.launcher = (DOWNLOADS if plant_dlls else TOOLS) + r'\Kestlo desktop.exe'
+        self.launcher = (DOWNLOADS if self.plant_dlls else TOOLS) + r'\Kestlo desktop.exe'
 
     def create(self):
         """Starts making the prefix; returns the process to wait for (10-20 s)."""
@@ -113,7 +118,7 @@ class Prefix:
             downloads = self.unix(DOWNLOADS)
             os.makedirs(downloads, exist_ok=True)
             shutil.copy(os.path.join(self.build, 'Kestlo desktop.exe'), downloads)
-            for name in PLANTED:
+            for name in self.planted:
                 shutil.copy(os.path.join(self.build, 'planted.dll'), os.path.join(downloads, name + '.dll'))
             os.makedirs(self.unix(PLANTED_MARKERS), exist_ok=True)
         os.makedirs(self.snapshot)
