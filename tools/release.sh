@@ -24,15 +24,14 @@
 # KESTLO_COPYRIGHT are taken from the environment when set (else the build's
 # defaults).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$(pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 usage() { echo "usage: $0 [--allow-dirty] [--no-timestamp] [--dist DIR] [--build DIR]" >&2; exit 2; }
 fail() { echo "release: $*" >&2; exit 1; }
 
 allow_dirty=no
 timestamp_required=yes
-dist=dist
+dist=$root/dist
 build=
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -48,8 +47,11 @@ while [ $# -gt 0 ]; do
 done
 
 # --- Every input checked before anything is written ------------------------
-release_files=("Kestlo desktop.exe" SHA256SUMS BUILD-INFO.txt)
+# Folders given are taken from where the script was started.
 dist=$(realpath -m -- "$dist")
+[ -z "$build" ] || build=$(realpath -m -- "$build")
+cd "$root"
+release_files=("Kestlo desktop.exe" SHA256SUMS BUILD-INFO.txt)
 if [ -e "$dist" ] || [ -L "$dist" ]; then
   [ -d "$dist" ] && [ ! -L "$dist" ] || fail "$dist is not a folder: give --dist a folder of its own."
   while IFS= read -r -d '' entry; do
@@ -66,7 +68,6 @@ fi
 
 keep_build=no
 if [ -n "$build" ]; then
-  build=$(realpath -m -- "$build")
   if [ -e "$build" ] && [ -n "$(ls -A -- "$build")" ] && [ ! -f "$build/.kestlo-release-build" ]; then
     fail "--build $build is not empty and is not a release build folder of this script; nothing was changed."
   fi
