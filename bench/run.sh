@@ -19,5 +19,5 @@ build/bench/launch_bench --benchmark_out=build/bench/host.json --benchmark_out_f
   /usr/bin/python3 bench/host_summary.py build/bench/host.json
   echo
   /usr/bin/python3 bench/wine_bench.py --build build/windows --out build/bench \
-    --standin-run build/windows/host-tool/kestlo-standin-run "$@"
+    --standin-run build/host-tool/kestlo-standin-run "$@"
 } | tee build/bench/figures.md

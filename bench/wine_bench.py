@@ -51,6 +51,28 @@ def timed(prefix, *command):
     return time.perf_counter() - start
 
 
+def measure(prefix, tool, out, entries, runs):
+    """(entries, median launcher time, median minimal time) over `runs` alternating runs."""
+    url = fill(prefix, tool, out, entries)
+    if entries == 100:  # one run each first, so that both programs' DLLs are in the page cache
+        timed(prefix, r'C:\kestlo-e2e-tools\Kestlo desktop.exe')
+        timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe', url)
+        time.sleep(1)  # the browsers they started write their records after they exit
+    log = prefix.unix(scenario_run.STARTED_LOG)
+    if os.path.exists(log):
+        os.remove(log)
+    launcher, minimal = [], []
+    for _ in range(runs):  # alternately, so that drift hits both alike
+        launcher.append(timed(prefix, r'C:\kestlo-e2e-tools\Kestlo desktop.exe'))
+        minimal.append(timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe', url))
+    time.sleep(1)
+    with open(log, 'rb') as f:
+        started = f.read().count(b'module ')
+    if started != 2 * runs:
+        sys.exit(f'{entries} entries: the browser started {started} times, expected {2 * runs}')
+    return entries, statistics.median(launcher), statistics.median(minimal)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('--build', required=True)
@@ -72,28 +94,9 @@ def main():
     browser = prefix.unix(CHROME + r'\Chrome.exe')
     os.makedirs(os.path.dirname(browser), exist_ok=True)
     shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), browser)
-    log = prefix.unix(scenario_run.STARTED_LOG)
 
-    rows = []
     try:
-        for entries in (100, 1000, 5000):
-            url = fill(prefix, args.standin_run, out, entries)
-            if entries == 100:  # one run each first, so that both programs' DLLs are in the page cache
-                timed(prefix, r'C:\kestlo-e2e-tools\Kestlo desktop.exe')
-                timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe', url)
-            if os.path.exists(log):
-                os.remove(log)
-            launcher, minimal = [], []
-            for _ in range(args.runs):  # alternately, so that drift hits both alike
-                launcher.append(timed(prefix, r'C:\kestlo-e2e-tools\Kestlo desktop.exe'))
-                minimal.append(timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe',
-                                     url))
-            time.sleep(1)
-            with open(log, 'rb') as f:
-                started = f.read().count(b'module ')
-            if started != 2 * args.runs:
-                sys.exit(f'{entries} entries: the browser started {started} times, expected {2 * args.runs}')
-            rows.append((entries, statistics.median(launcher), statistics.median(minimal)))
+        rows = [measure(prefix, args.standin_run, out, entries, args.runs) for entries in (100, 1000, 5000)]
     finally:
         prefix.stop_server()
 

@@ -82,9 +82,19 @@ def run(prefix, export_dir, name, work, standin_run):
 
 
 def observe(prefix, name, work, expected, started_log):
+    """What an observer of the run sees: the trace, the exit code, the message
+    box (closed after a screenshot) and the browser started."""
     observed = {'trace': [], 'calls': [], 'exit': None, 'message': False, 'screenshot': None,
                 'started': None, 'command': None, 'records': 0}
     trace_file = os.path.join(work, name + '.trace')
+    collect(prefix, trace_file, expected, observed, os.path.join(work, name + '.png'))
+    read_trace(trace_file, observed)
+    read_started(started_log, expected, observed)
+    return observed
+
+
+def collect(prefix, trace_file, expected, observed, screenshot):
+    """Runs the launcher under trace_collector.exe, closing a message box after a screenshot."""
     collector = subprocess.Popen(
         [*prefix.command, TOOLS + r'\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
          str(COLLECT_TIMEOUT), prefix.launcher],
@@ -95,15 +105,18 @@ def observe(prefix, name, work, expected, started_log):
     while collector.poll() is None and time.time() < deadline:
         window = display.window_named(expected['caption']) if time.time() < window_deadline else None
         if window:
-            observed['message'] = True
-            observed['screenshot'] = os.path.join(work, name + '.png')
-            display.close_after_screenshot(window, observed['screenshot'])
+            observed['message'], observed['screenshot'] = True, screenshot
+            display.close_after_screenshot(window, screenshot)
             window_deadline = 0
         time.sleep(0.3)
     if collector.poll() is None:
         collector.kill()
         collector.wait()
         raise PrefixError('the launcher did not end in time')
+
+
+def read_trace(trace_file, observed):
+    """The collector's record: each debug string, then the exit code."""
     with open(trace_file) as f:
         for line in f:
             kind, _, rest = line.strip().partition(' ')
@@ -114,11 +127,11 @@ def observe(prefix, name, work, expected, started_log):
             elif kind == 'T':
                 observed['exit'] = 'still running after %d s' % COLLECT_TIMEOUT
     joined = b''.join(observed['calls'])
-    observed['trace'] = joined.split(b'\n')[:-1] if joined.endswith(b'\n') else joined.split(b'\n')
-    if joined == b'':
-        observed['trace'] = []
+    observed['trace'] = [] if not joined else joined.split(b'\n')[:-1] if joined.endswith(b'\n') else joined.split(b'\n')
 
-    # A started browser writes its record shortly after the launcher exits.
+
+def read_started(started_log, expected, observed):
+    """The stand-in browser's record, which it writes shortly after the launcher exits."""
     wait_until = time.time() + (BROWSER_WAIT if expected['start'] else 1.5)
     while time.time() < wait_until and not os.path.exists(started_log):
         time.sleep(0.2)
@@ -129,7 +142,6 @@ def observe(prefix, name, work, expected, started_log):
         observed['started'] = record[0][len('module '):] if record else ''
         observed['command'] = record[1][len('command '):] if len(record) > 1 else ''
         observed['records'] = len(record) // 2
-    return observed
 
 
 def check(expected, observed):
