@@ -25,10 +25,10 @@
 #include "launcher/constants.h"
 #include "launcher/dll_search.h"
 #include "launcher/launch.h"
-#include "standin/random_machine.h"
-#include "standin/reg_import.h"
-#include "standin/scenario_export.h"
-#include "standin/standin_scenario.h"
+#include "machines/random_machine.h"
+#include "machines/reg_import.h"
+#include "machines/scenario_export.h"
+#include "machines/scenario.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,8 +39,8 @@
 
 namespace {
 
-using standin::GbkToUtf8;
-using standin::Scenario;
+using machines::GbkToUtf8;
+using machines::Scenario;
 
 // What one run over the stand-in did, kept after its machine is gone.
 struct StandInRun {
@@ -54,8 +54,8 @@ struct StandInRun {
 
     // What an observer of the machine sees: the program started (a shell
     // call on a missing file fails silently) and the message box.
-    standin::ScenarioExpectation Observed() const {
-        standin::ScenarioExpectation seen{Trace, std::nullopt, MessageBoxes.size() == 1};
+    machines::ScenarioExpectation Observed() const {
+        machines::ScenarioExpectation seen{Trace, std::nullopt, MessageBoxes.size() == 1};
         for (std::size_t i = 0; i < ShellCalls.size(); ++i)
             if (FileExists[i]) seen.StartedFile = ShellCalls[i].File;
         return seen;
@@ -66,7 +66,7 @@ StandInRun RunOnStandIn(const Scenario& scenario, const std::string& userSid = s
                         standin::Flavour flavour = standin::Flavour::Wine) {
     standin::StandInMachine machine;
     machine.UserSid = userSid;
-    standin::BuildMachine(scenario, machine);
+    machines::BuildMachine(scenario, machine);
     machine.Behaviour = flavour;
     StandInRun run;
     run.ExitCode = RunLauncher();
@@ -86,7 +86,7 @@ int Differs(const char* what, const std::string& expected, const std::string& ac
     return 1;
 }
 
-int Check(const standin::ScenarioExpectation& expected, const StandInRun& run) {
+int Check(const machines::ScenarioExpectation& expected, const StandInRun& run) {
     int failures = 0;
     for (std::size_t i = 0; i < std::max(run.Trace.size(), expected.TraceLines.size()); ++i) {
         const std::string want = i < expected.TraceLines.size() ? expected.TraceLines[i] : "<no line>";
@@ -95,7 +95,7 @@ int Check(const standin::ScenarioExpectation& expected, const StandInRun& run) {
     }
     if (run.DebugOutput != standin::TraceCalls(run.Trace))
         failures += Differs("debug-output calls", "each line's text, then a lone \\n", "other calls");
-    const standin::ScenarioExpectation seen = run.Observed();
+    const machines::ScenarioExpectation seen = run.Observed();
     if (run.ShellCalls.size() > 1)
         failures += Differs("shell calls", "at most 1", std::to_string(run.ShellCalls.size()));
     if (expected.StartedFile != seen.StartedFile)
@@ -114,9 +114,9 @@ int Check(const standin::ScenarioExpectation& expected, const StandInRun& run) {
 
 void PrintMachine(const Scenario& scenario) {
     std::printf("Machine:\n");
-    for (const standin::ScenarioKey& key : scenario.Keys) {
-        std::printf("  key %s\\%s\n", standin::ScenarioRootNames[static_cast<int>(key.Root)], GbkToUtf8(key.Path).c_str());
-        for (const standin::ScenarioValue& value : key.Values) {
+    for (const machines::ScenarioKey& key : scenario.Keys) {
+        std::printf("  key %s\\%s\n", machines::ScenarioRootNames[static_cast<int>(key.Root)], GbkToUtf8(key.Path).c_str());
+        for (const machines::ScenarioValue& value : key.Values) {
             std::string data;
             for (const char c : value.Data) data += c == '\0' ? std::string("\\0") : std::string(1, c);
             std::printf("    value %s (type %u, %zu bytes) %s\n", GbkToUtf8(value.Name).c_str(),
@@ -152,7 +152,7 @@ bool ReadScenario(const char* path, Scenario& scenario) {
     std::ostringstream text;
     text << file.rdbuf();
     std::string error;
-    if (standin::ParseScenario(text.str(), scenario, error)) return true;
+    if (machines::ParseScenario(text.str(), scenario, error)) return true;
     std::fprintf(stderr, "%s: %s\n", path, error.c_str());
     return false;
 }
@@ -180,7 +180,7 @@ bool ReadFile(const std::string& path, std::string& bytes) {
 
 // --reg FILE... [--json] [--wine]: every file read whole before anything runs.
 int Replay(const std::vector<std::string>& args, const char* program) {
-    standin::RegImport import;
+    machines::RegImport import;
     bool json = false, wine = false, files = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string bytes, error;
@@ -190,7 +190,7 @@ int Replay(const std::vector<std::string>& args, const char* program) {
             return Usage(program);
         } else if (!ReadFile(args[++i], bytes)) {
             return 2;
-        } else if (!standin::ReadRegExport(bytes, args[i], import, error)) {
+        } else if (!machines::ReadRegExport(bytes, args[i], import, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
         } else {
@@ -208,13 +208,13 @@ int Replay(const std::vector<std::string>& args, const char* program) {
     }
     std::string out = "{\"debug_strings\": [";
     for (std::size_t i = 0; i < run.DebugOutput.size(); ++i)
-        out += (i > 0 ? ", \"" : "\"") + standin::HexDigits(run.DebugOutput[i]) + "\"";
+        out += (i > 0 ? ", \"" : "\"") + machines::HexDigits(run.DebugOutput[i]) + "\"";
     out += "],\n \"started\": ";
     if (run.ShellCalls.empty())
         out += "null";
     else
-        out += "{\"file\": \"" + standin::HexDigits(run.ShellCalls[0].File.value_or("")) + "\", \"parameters\": " +
-               standin::JsonString(GbkToUtf8(run.ShellCalls[0].Parameters.value_or(""))) + "}";
+        out += "{\"file\": \"" + machines::HexDigits(run.ShellCalls[0].File.value_or("")) + "\", \"parameters\": " +
+               machines::JsonString(GbkToUtf8(run.ShellCalls[0].Parameters.value_or(""))) + "}";
     out += std::string(",\n \"message_box\": ") + (run.MessageBoxes.empty() ? "false" : "true") + "}\n";
     std::fputs(out.c_str(), stdout);
     return 0;
@@ -231,12 +231,12 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 bool Export(const Scenario& scenario, const std::string& folder, const std::string& name) {
     const std::string base = folder + "/" + name;
     for (const bool other : {false, true}) {
-        const std::string reg = standin::ExportRegFile(scenario, other, standin::WineUserSid);
+        const std::string reg = machines::ExportRegFile(scenario, other, standin::WineUserSid);
         const std::string path = base + (other ? ".other.reg" : ".own.reg");
         if (reg.empty()) std::remove(path.c_str());
         else if (!WriteFile(path, reg)) return false;
     }
-    return WriteFile(base + ".json", standin::ExportExpectations(scenario));
+    return WriteFile(base + ".json", machines::ExportExpectations(scenario));
 }
 
 // launcher.json: what the Wine runner needs to know of the launcher itself,
@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
         if (args[2] == "--random") {
             if (args.size() != 5 || !ParseNumber(argv[4], first) || !ParseNumber(argv[5], count)) return Usage(argv[0]);
             for (std::uint64_t seed = first; seed < first + count; ++seed) {
-                Scenario machine = standin::RandomMachine(seed);
+                Scenario machine = machines::RandomMachine(seed);
                 machine.Expected = RunOnStandIn(machine).Observed();
                 if (!Export(machine, args[1], "random-" + std::to_string(seed))) return 2;
             }
@@ -289,7 +289,7 @@ int main(int argc, char** argv) {
     }
     if (args.size() == 2 && args[0] == "--random") {
         if (!ParseNumber(argv[2], first)) return Usage(argv[0]);
-        const Scenario machine = standin::RandomMachine(first);
+        const Scenario machine = machines::RandomMachine(first);
         PrintMachine(machine);
         PrintRun(RunOnStandIn(machine));
         return 0;

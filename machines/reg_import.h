@@ -2,12 +2,12 @@
 // the scenario model: what support replays from a member's PC.
 #pragma once
 
-#include "standin/standin_scenario.h"
+#include "machines/scenario.h"
 
 #include <cstddef>
 #include <string>
 
-namespace standin {
+namespace machines {
 
 // What the exports of one PC hold for the launcher.
 struct RegImport {
@@ -31,4 +31,4 @@ struct RegImport {
 // "FILE:LINE: what was expected", and leaves `into` as it was.
 bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImport& into, std::string& error);
 
-}  // namespace standin
+}  // namespace machines

@@ -1,4 +1,4 @@
-#include "standin/reg_import.h"
+#include "machines/reg_import.h"
 
 #include <iconv.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace standin {
+namespace machines {
 namespace {
 
 constexpr char UninstallTail[] = "Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -284,4 +284,4 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
     return true;
 }
 
-}  // namespace standin
+}  // namespace machines

@@ -4,11 +4,11 @@
 // expectations as JSON.
 #pragma once
 
-#include "standin/standin_scenario.h"
+#include "machines/scenario.h"
 
 #include <string>
 
-namespace standin {
+namespace machines {
 
 // A .reg file (UTF-16LE with its byte-order mark, as regedit writes one) with
 // the scenario's keys of one registry view: the program's own (HKLM, HKU,
@@ -30,4 +30,4 @@ std::string HexDigits(const std::string& bytes);
 // A JSON string of UTF-8 text, quoted and escaped.
 std::string JsonString(const std::string& utf8);
 
-}  // namespace standin
+}  // namespace machines

@@ -9,12 +9,12 @@
 // on it is the expectation the real run is checked against.
 #pragma once
 
-#include "standin/standin_scenario.h"
+#include "machines/scenario.h"
 
 #include <cstdint>
 
-namespace standin {
+namespace machines {
 
 Scenario RandomMachine(std::uint64_t seed);
 
-}  // namespace standin
+}  // namespace machines

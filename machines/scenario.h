@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace standin {
+namespace machines {
 
 struct ScenarioExpectation {
     std::vector<std::string> TraceLines;     // GBK, exactly as traced
@@ -50,12 +50,12 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 
 // Gives `machine` the scenario's keys and files, as a fresh Wine prefix holds
 // them: HKEY_USERS has ".Default" and the user's own hive. The machine behaves
-// as Wine where Wine and Windows differ (Flavour::Wine), so that the stand-in
+// as Wine where Wine and Windows differ (standin::Flavour::Wine), so that the stand-in
 // run and the Wine run of a scenario agree.
-void BuildMachine(const Scenario& scenario, StandInMachine& machine);
+void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine);
 
 // ParseScenario, then BuildMachine; `expected` gets the expectations.
-bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
+bool LoadScenario(const std::string& text, standin::StandInMachine& machine, ScenarioExpectation& expected,
                   std::string& error);
 
 // Conversions between the scenario files' UTF-8 and the launcher's GBK; bytes
@@ -66,4 +66,4 @@ std::string GbkToUtf8(const std::string& text);
 std::string GbkToUtf16Le(const std::string& text);
 std::string Utf8ToUtf16Le(const std::string& text);
 
-}  // namespace standin
+}  // namespace machines

@@ -1,4 +1,4 @@
-#include "standin/random_machine.h"
+#include "machines/random_machine.h"
 
 #include "discovery/recognition.h"
 #include "discovery/user_uninstall_path.h"
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace standin {
+namespace machines {
 namespace {
 
 // splitmix64: fixed arithmetic, so that a seed means the same machine
@@ -97,7 +97,7 @@ void AddEntry(Random& random, Scenario& scenario, ScenarioRoot root, const std::
     do {  // subkey names are unique, letter case ignored
         name = SubkeyName(random, index);
         clash = false;
-        for (const std::string& other : names) clash = clash || SameKeyName(other, name);
+        for (const std::string& other : names) clash = clash || standin::SameKeyName(other, name);
     } while (clash);
     names.push_back(name);
     ScenarioKey key{root, base + name, {}};
@@ -158,4 +158,4 @@ Scenario RandomMachine(std::uint64_t seed) {
     return scenario;
 }
 
-}  // namespace standin
+}  // namespace machines

@@ -1,10 +1,10 @@
-#include "standin/scenario_export.h"
+#include "machines/scenario_export.h"
 
 #include "launcher/constants.h"
 
 #include <cstdio>
 
-namespace standin {
+namespace machines {
 namespace {
 
 std::string Hex(const std::string& bytes, const char* separator) {
@@ -87,9 +87,9 @@ std::string ExportExpectations(const Scenario& scenario) {
     for (std::size_t i = 0; i < expected.TraceLines.size(); ++i)
         json += (i > 0 ? ",\n   \"" : "\n   \"") + Hex(expected.TraceLines[i], "") + "\"";
     json += "],\n \"calls\": [";
-    const std::vector<std::string> calls = TraceCalls(expected.TraceLines);
+    const std::vector<std::string> calls = standin::TraceCalls(expected.TraceLines);
     for (std::size_t i = 0; i < calls.size(); ++i) json += (i > 0 ? ", \"" : "\"") + Hex(calls[i], "") + "\"";
     return json + "]}\n";
 }
 
-}  // namespace standin
+}  // namespace machines

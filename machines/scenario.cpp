@@ -1,4 +1,4 @@
-#include "standin/standin_scenario.h"
+#include "machines/scenario.h"
 
 #include <iconv.h>
 
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace standin {
+namespace machines {
 namespace {
 
 std::string Convert(const std::string& text, const char* to, const char* from) {
@@ -149,7 +149,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             const auto* named = std::find(std::begin(ScenarioRootNames), std::end(ScenarioRootNames), root);
             parsed.Root = static_cast<ScenarioRoot>(named - std::begin(ScenarioRootNames));
             std::vector<std::string> names;
-            if (named == std::end(ScenarioRootNames) || parsed.Path.empty() || !SplitKeyPath(parsed.Path, names))
+            if (named == std::end(ScenarioRootNames) || parsed.Path.empty() || !standin::SplitKeyPath(parsed.Path, names))
                 return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
             // Joined again without a trailing separator; a GBK character's
             // second byte may be '\\' and stays.
@@ -204,8 +204,8 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
     return true;
 }
 
-void BuildMachine(const Scenario& scenario, StandInMachine& machine) {
-    machine.Behaviour = Flavour::Wine;
+void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine) {
+    machine.Behaviour = standin::Flavour::Wine;
     machine.AddKey(HKEY_USERS, ".Default");
     machine.AddKey(HKEY_USERS, machine.UserSid);
     for (const ScenarioKey& key : scenario.Keys) {
@@ -218,7 +218,7 @@ void BuildMachine(const Scenario& scenario, StandInMachine& machine) {
     for (const std::string& file : scenario.Files) machine.AddFile(file);
 }
 
-bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpectation& expected,
+bool LoadScenario(const std::string& text, standin::StandInMachine& machine, ScenarioExpectation& expected,
                   std::string& error) {
     Scenario scenario;
     if (!ParseScenario(text, scenario, error)) return false;
@@ -227,4 +227,4 @@ bool LoadScenario(const std::string& text, StandInMachine& machine, ScenarioExpe
     return true;
 }
 
-}  // namespace standin
+}  // namespace machines

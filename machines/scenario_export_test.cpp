@@ -1,9 +1,9 @@
 // The one reader of scenario files, what it exports for the Wine runs, and the
 // random machines compared with Wine.
 #include "launcher/constants.h"
-#include "standin/random_machine.h"
-#include "standin/scenario_export.h"
-#include "standin/standin_scenario.h"
+#include "machines/random_machine.h"
+#include "machines/scenario_export.h"
+#include "machines/scenario.h"
 
 #include <gtest/gtest.h>
 
@@ -11,20 +11,20 @@
 
 namespace {
 
-using standin::Scenario;
-using standin::ScenarioRoot;
+using machines::Scenario;
+using machines::ScenarioRoot;
 
 Scenario Parse(const std::string& text) {
     Scenario scenario;
     std::string error;
-    EXPECT_TRUE(standin::ParseScenario(text, scenario, error)) << error;
+    EXPECT_TRUE(machines::ParseScenario(text, scenario, error)) << error;
     return scenario;
 }
 
 std::string ParseError(const std::string& text) {
     Scenario scenario;
     std::string error;
-    EXPECT_FALSE(standin::ParseScenario(text, scenario, error)) << text;
+    EXPECT_FALSE(machines::ParseScenario(text, scenario, error)) << text;
     return error;
 }
 
@@ -66,7 +66,7 @@ TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
     // The stand-in gets the program's own view, and HKCU under its user's hive.
     standin::StandInMachine machine;
     machine.UserSid = "S-1-5-21-1-2-3-1001";
-    standin::BuildMachine(scenario, machine);
+    machines::BuildMachine(scenario, machine);
     EXPECT_NE(machine.FindKey(HKEY_USERS, "S-1-5-21-1-2-3-1001\\Mine"), nullptr);
     EXPECT_EQ(machine.FindKey(HKEY_LOCAL_MACHINE, "Other"), nullptr);
     EXPECT_EQ(machine.Behaviour, standin::Flavour::Wine);
@@ -87,7 +87,7 @@ TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
         "value D dword 1\n"
         "key HKCU\\Mine\n"
         "key HKLM64\\Other\n");
-    const std::string own = standin::ExportRegFile(scenario, false, "S-1-5-21-0-0-0-1000");
+    const std::string own = machines::ExportRegFile(scenario, false, "S-1-5-21-0-0-0-1000");
     ASSERT_GE(own.size(), 2u);
     EXPECT_EQ(own.substr(0, 2), "\xFF\xFE");
     // 乗 is U+4E57 in the key name, not two characters around a separator.
@@ -96,10 +96,10 @@ TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
     EXPECT_NE(Ascii(own).find("=hex(1):7e,81,00,00\r\n"), std::string::npos);  // 腾 is U+817E, then the NUL
     EXPECT_NE(Ascii(own).find("\"D\"=hex(4):01,00,00,00"), std::string::npos);
     EXPECT_EQ(Ascii(own).find("Other"), std::string::npos);
-    const std::string other = standin::ExportRegFile(scenario, true, "S-1-5-21-0-0-0-1000");
+    const std::string other = machines::ExportRegFile(scenario, true, "S-1-5-21-0-0-0-1000");
     EXPECT_NE(Ascii(other).find("[HKEY_LOCAL_MACHINE\\Other]"), std::string::npos);
     EXPECT_EQ(Ascii(other).find("Mine"), std::string::npos);
-    EXPECT_EQ(standin::ExportRegFile(Parse("key HKLM\\K\n"), true, "S-1-5-18"), "");
+    EXPECT_EQ(machines::ExportRegFile(Parse("key HKLM\\K\n"), true, "S-1-5-18"), "");
 }
 
 TEST(ExportExpectations, GivesTheTraceByteExactAndTheCallsThatWriteIt) {
@@ -108,7 +108,7 @@ TEST(ExportExpectations, GivesTheTraceByteExactAndTheCallsThatWriteIt) {
         "expect trace \xE6\x8F\x90\xE7\xA4\xBA\n"  // 提示
         "expect trace \n"
         "expect start C:\\\xE6\xB5\x8F\\Chrome.exe\n");
-    EXPECT_EQ(standin::ExportExpectations(scenario),
+    EXPECT_EQ(machines::ExportExpectations(scenario),
               "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"],\n"
               " \"start\": \"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\",\n"
               " \"argument\": \"" + std::string(LoginPageUrl) + "\",\n"
@@ -119,22 +119,22 @@ TEST(ExportExpectations, GivesTheTraceByteExactAndTheCallsThatWriteIt) {
 }
 
 TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry) {
-    const Scenario first = standin::RandomMachine(7), again = standin::RandomMachine(7);
-    EXPECT_EQ(standin::ExportRegFile(first, false, "S"), standin::ExportRegFile(again, false, "S"));
+    const Scenario first = machines::RandomMachine(7), again = machines::RandomMachine(7);
+    EXPECT_EQ(machines::ExportRegFile(first, false, "S"), machines::ExportRegFile(again, false, "S"));
     EXPECT_EQ(first.Files, again.Files);
-    EXPECT_NE(standin::ExportRegFile(first, false, "S"), standin::ExportRegFile(standin::RandomMachine(8), false, "S"));
+    EXPECT_NE(machines::ExportRegFile(first, false, "S"), machines::ExportRegFile(machines::RandomMachine(8), false, "S"));
 
     bool other64 = false, user = false, otherHive = false, gbkName = false, longName = false, longValueName = false;
     bool data1024 = false, data1025 = false, expandable = false, trailing = false, lowerCase = false, oddType = false;
     for (std::uint64_t seed = 1; seed <= 100; ++seed) {
-        for (const standin::ScenarioKey& key : standin::RandomMachine(seed).Keys) {
+        for (const machines::ScenarioKey& key : machines::RandomMachine(seed).Keys) {
             other64 |= key.Root == ScenarioRoot::Machine64;
             user |= key.Root == ScenarioRoot::CurrentUser;
             otherHive |= key.Root == ScenarioRoot::Users;
             const std::string name = key.Path.substr(key.Path.rfind('\\') + 1);
             gbkName |= static_cast<unsigned char>(name[0]) >= 0x81;
             longName |= name.size() == 255;
-            for (const standin::ScenarioValue& value : key.Values) {
+            for (const machines::ScenarioValue& value : key.Values) {
                 longValueName |= value.Name.size() >= 260;
                 data1024 |= value.Data.size() == 1024;
                 data1025 |= value.Data.size() == 1025;

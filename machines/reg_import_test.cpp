@@ -1,23 +1,23 @@
-#include "standin/reg_import.h"
+#include "machines/reg_import.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using standin::RegImport;
-using standin::ScenarioRoot;
+using machines::RegImport;
+using machines::ScenarioRoot;
 using namespace std::string_literals;
 
 const std::string Header = "Windows Registry Editor Version 5.00\r\n\r\n";
 const std::string MachineKey = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\App]\r\n";
 
 // The file as reg.exe writes it: UTF-16LE after a byte-order mark.
-std::string Utf16File(const std::string& utf8) { return "\xFF\xFE" + standin::Utf8ToUtf16Le(utf8); }
+std::string Utf16File(const std::string& utf8) { return "\xFF\xFE" + machines::Utf8ToUtf16Le(utf8); }
 
 RegImport Read(const std::string& bytes) {
     RegImport read;
     std::string error;
-    EXPECT_TRUE(standin::ReadRegExport(bytes, "member.reg", read, error)) << error;
+    EXPECT_TRUE(machines::ReadRegExport(bytes, "member.reg", read, error)) << error;
     return read;
 }
 
@@ -42,7 +42,7 @@ TEST(ReadRegExport, EachValueFormGivesWhatRegEnumValueAHandsOut) {
         const RegImport read = Read(Utf16File(Header + MachineKey + c.Line + "\r\n"));
         ASSERT_EQ(read.Machine.Keys.size(), 1u);
         ASSERT_EQ(read.Machine.Keys[0].Values.size(), 1u);
-        const standin::ScenarioValue& value = read.Machine.Keys[0].Values[0];
+        const machines::ScenarioValue& value = read.Machine.Keys[0].Values[0];
         EXPECT_EQ(value.Name, c.Line[0] == '@' ? "" : std::string(c.Line + 1, std::string(c.Line).find('"', 1) - 1));
         EXPECT_EQ(value.Type, c.Type);
         EXPECT_EQ(value.Data, c.Data);
@@ -87,7 +87,7 @@ TEST(ReadRegExport, TextBecomesGbkInEveryEncoding) {
                              "\"名称\"=\"腾讯QQ\"\r\n";
     const std::string gbkQq = "\xCC\xDA\xD1\xB6QQ";
     for (const std::string& file : {Utf16File(Header + body), Header + body, "\xEF\xBB\xBF" + Header + body,
-                                    standin::Utf8ToGbk("REGEDIT4\r\n\r\n" + body)}) {
+                                    machines::Utf8ToGbk("REGEDIT4\r\n\r\n" + body)}) {
         const RegImport read = Read(file);
         ASSERT_EQ(read.Machine.Keys.size(), 1u);
         EXPECT_EQ(read.Machine.Keys[0].Path, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + gbkQq);
@@ -127,7 +127,7 @@ TEST(ReadRegExport, BadInputNamesTheFileTheLineAndWhatWasExpected) {
         RegImport read;
         read.IgnoredKeys = 7;  // what an earlier file left: kept as it was
         std::string error;
-        EXPECT_FALSE(standin::ReadRegExport(c.File, "member.reg", read, error));
+        EXPECT_FALSE(machines::ReadRegExport(c.File, "member.reg", read, error));
         EXPECT_EQ(error.rfind(c.Message, 0), 0u) << error;
         EXPECT_TRUE(read.Machine.Keys.empty());
         EXPECT_EQ(read.IgnoredKeys, 7u);
