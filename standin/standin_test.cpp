@@ -198,4 +198,32 @@ TEST(StandInMachine, TraceLinesSplitOnNewlines) {
     EXPECT_EQ(machine.TraceLines(), (std::vector<std::string>{"one", "", "unended"}));
 }
 
+TEST(StandInRegistry, DeniesWriteAccessOutsideTheUsersOwnHiveAndKeepsOneView) {
+    StandInMachine machine;
+    const std::string machineKey = "SOFTWARE\\Vendor";
+    machine.AddKey(HKEY_LOCAL_MACHINE, machineKey);
+    machine.AddKey(HKEY_USERS, machine.UserSid + "\\Software");
+    machine.AddKey(HKEY_USERS, "S-1-5-18");
+    const struct {
+        HKEY Root;
+        std::string Path;
+        REGSAM Access;
+        LONG Expected;
+    } cases[] = {
+        {HKEY_LOCAL_MACHINE, machineKey, KEY_READ, ERROR_SUCCESS},
+        {HKEY_LOCAL_MACHINE, machineKey, KEY_READ | KEY_WOW64_32KEY, ERROR_SUCCESS},  // a 32-bit program's own view
+        {HKEY_LOCAL_MACHINE, machineKey, KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, machineKey, KEY_WRITE, ERROR_ACCESS_DENIED},
+        {HKEY_LOCAL_MACHINE, machineKey, KEY_READ | KEY_WOW64_64KEY, ERROR_INVALID_PARAMETER},
+        {HKEY_USERS, machine.UserSid + "\\Software", KEY_ALL_ACCESS, ERROR_SUCCESS},
+        {HKEY_USERS, "S-1-5-18", KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {HKEY_USERS, "", KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+    };
+    for (const auto& c : cases) {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExA(c.Root, c.Path.c_str(), 0, c.Access, &key), c.Expected) << c.Path << " " << c.Access;
+        if (key != nullptr) RegCloseKey(key);
+    }
+}
+
 }  // namespace
