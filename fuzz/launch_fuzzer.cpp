@@ -187,7 +187,8 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
 // (one that does not fit is passed over), up to its first NUL.
 std::string ReadableText(const PlantedEntry& entry, const char* name) {
     for (const standin::RegistryValue& value : entry.Values)
-        if (value.Name == name && value.Data.size() <= ValueDataBufferSize) return value.Data.substr(0, value.Data.find('\0'));
+        if (value.Name == name && value.Data.size() <= ValueDataBufferSize)
+            return value.Data.substr(0, value.Data.find('\0'));
     return {};
 }
 
@@ -234,7 +235,8 @@ std::vector<std::string> CandidateLocations(const std::vector<const PlantedEntry
     std::vector<std::string> locations;
     for (const PlantedEntry* entry : scanned) {
         const std::string location = ReadableText(*entry, "InstallLocation");
-        if (IsUsableInstallLocation(location) && ClassifyBrowserName(ReadableText(*entry, "DisplayName")).CanonicalName == browser)
+        if (IsUsableInstallLocation(location) &&
+            ClassifyBrowserName(ReadableText(*entry, "DisplayName")).CanonicalName == browser)
             locations.push_back(location);
     }
     return locations;

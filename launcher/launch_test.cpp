@@ -1,8 +1,8 @@
 #include "launcher/launch.h"
 
-#include "standin/uninstall_entries.h"
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
+#include "standin/uninstall_entries.h"
 
 #include <gtest/gtest.h>
 

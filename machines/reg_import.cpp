@@ -1,10 +1,7 @@
 #include "machines/reg_import.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -13,35 +10,7 @@ namespace {
 
 constexpr char UninstallTail[] = "Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
-// iconv from `from` to `to`; each character the target lacks becomes '?', as
-// WideCharToMultiByte's default character does under code page 936.
-std::string ConvertOrQuestionMark(const std::string& text, const char* to, const char* from, std::size_t unit) {
-    const iconv_t converter = iconv_open(to, from);
-    if (converter == reinterpret_cast<iconv_t>(-1)) return text;
-    std::string out;
-    char* in = const_cast<char*>(text.data());
-    std::size_t inLeft = text.size();
-    while (inLeft > 0) {
-        char buffer[256];
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const bool failed = iconv(converter, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1);
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (!failed || errno == E2BIG) continue;
-        if (errno == EINVAL) break;  // a character cut off at the end
-        const std::size_t skip = std::min(unit, inLeft);
-        in += skip;
-        inLeft -= skip;
-        out += '?';
-    }
-    iconv_close(converter);
-    return out;
-}
-
-std::string Utf16ToAnsi(const std::string& utf16) {
-    return ConvertOrQuestionMark(utf16.substr(0, utf16.size() / 2 * 2), "GBK", "UTF-16LE", 2);
-}
-std::string Utf8ToAnsi(const std::string& utf8) { return Utf16ToAnsi(Utf8ToUtf16Le(utf8)); }
+std::string Utf8ToAnsi(const std::string& utf8) { return Utf16LeToGbk(Utf8ToUtf16Le(utf8)); }
 
 bool StartsWithCaseless(const std::string& text, const std::string& prefix, std::size_t at = 0) {
     if (text.size() < at + prefix.size()) return false;
@@ -179,7 +148,7 @@ bool ParseData(const std::string& data, bool unicode, ScenarioValue& value, std:
         return false;
     }
     const bool text = value.Type == REG_SZ || value.Type == REG_EXPAND_SZ || value.Type == REG_MULTI_SZ;
-    value.Data = text && unicode ? Utf16ToAnsi(bytes) : bytes;
+    value.Data = text && unicode ? Utf16LeToGbk(bytes) : bytes;
     return true;
 }
 
@@ -192,7 +161,7 @@ bool Decode(const std::string& bytes, std::vector<std::string>& lines, bool& uni
             error = ": UTF-16 text of an odd number of bytes (a file cut short?)";
             return false;
         }
-        text = ConvertOrQuestionMark(bytes.substr(2), "UTF-8", "UTF-16LE", 2);
+        text = Utf16LeToUtf8(bytes.substr(2));
     } else {
         text = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? bytes.substr(3) : bytes;
     }

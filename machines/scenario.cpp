@@ -12,23 +12,33 @@
 namespace machines {
 namespace {
 
-std::string Convert(const std::string& text, const char* to, const char* from) {
-    iconv_t converter = iconv_open(to, from);
+// iconv from `from` to `to`. A byte that does not convert is kept as it is;
+// with `unit` set, each `unit` bytes that do not convert become '?' instead
+// (as WideCharToMultiByte's default character under code page 936), and a
+// character cut off at the end is dropped.
+std::string Convert(const std::string& text, const char* to, const char* from, std::size_t unit = 0) {
+    const iconv_t converter = iconv_open(to, from);
     if (converter == reinterpret_cast<iconv_t>(-1)) return text;
     std::string out;
     char* in = const_cast<char*>(text.data());
     std::size_t inLeft = text.size();
-    char buffer[256];
     while (inLeft > 0) {
+        char buffer[256];
         char* outPtr = buffer;
         std::size_t outLeft = sizeof buffer;
-        if (iconv(converter, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) && errno != E2BIG) {
-            out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-            out += *in++;  // not convertible: keep the byte
+        const bool failed = iconv(converter, &in, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1);
+        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (!failed || errno == E2BIG) continue;
+        if (unit == 0) {
+            out += *in++;
             --inLeft;
             continue;
         }
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (errno == EINVAL) break;
+        const std::size_t skip = std::min(unit, inLeft);
+        in += skip;
+        inLeft -= skip;
+        out += '?';
     }
     iconv_close(converter);
     return out;
@@ -127,6 +137,10 @@ std::string Utf8ToGbk(const std::string& text) { return Convert(text, "GBK", "UT
 std::string GbkToUtf8(const std::string& text) { return Convert(text, "UTF-8", "GBK"); }
 std::string GbkToUtf16Le(const std::string& text) { return Convert(text, "UTF-16LE", "GBK"); }
 std::string Utf8ToUtf16Le(const std::string& text) { return Convert(text, "UTF-16LE", "UTF-8"); }
+std::string Utf16LeToGbk(const std::string& text) {
+    return Convert(text.substr(0, text.size() / 2 * 2), "GBK", "UTF-16LE", 2);
+}
+std::string Utf16LeToUtf8(const std::string& text) { return Convert(text, "UTF-8", "UTF-16LE", 2); }
 
 bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error) {
     std::vector<std::pair<int, std::string>> lines;

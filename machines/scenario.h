@@ -65,5 +65,9 @@ std::string GbkToUtf8(const std::string& text);
 // UTF-16LE, as Windows keeps the registry's names and text.
 std::string GbkToUtf16Le(const std::string& text);
 std::string Utf8ToUtf16Le(const std::string& text);
+// From UTF-16LE as the "A" functions convert it: what code page 936 lacks
+// becomes '?'. And to UTF-8, the same way.
+std::string Utf16LeToGbk(const std::string& text);
+std::string Utf16LeToUtf8(const std::string& text);
 
 }  // namespace machines

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-// The boundaries below are written out (254, 259, 1,025...) so that each
-// probe reads as the platform fact it checks.
+// The probes read with the launcher's buffers; the boundaries around them are
+// written out (254, 259, 1,025...) so that each probe reads as the platform
+// fact it checks.
 static_assert(SubkeyNameBufferSize == 255 && ValueNameBufferSize == 260 && ValueDataBufferSize == 1024,
               "the probes straddle the launcher's buffer sizes");
 
@@ -94,11 +95,11 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     for (const char* name : {"zeta", "Alpha", "beta"}) scratch.AddKey(s + "Case\\" + name);
     // 程序 (U+7A0B), 微信 (U+5FAE), 乗 (U+4E57, its second GBK byte is '\').
     for (const char* name : {"\xB3\xCC\xD0\xF2", "\xCE\xA2\xD0\xC5", "\x81\x5C"}) scratch.AddKey(s + "Gbk\\" + name);
-    scratch.AddKey(s + "Long\\" + std::string(SubkeyNameBufferSize - 1, 'n'));
-    scratch.AddKey(s + "Long\\" + std::string(SubkeyNameBufferSize, 'o'));
-    scratch.AddValue(s + "Name259", std::string(ValueNameBufferSize - 1, 'a'), REG_SZ, std::string("x\0", 2));
-    scratch.AddValue(s + "Name260", std::string(ValueNameBufferSize, 'b'), REG_SZ, std::string("x\0", 2));
-    for (const std::size_t size : {ValueDataBufferSize - 1, ValueDataBufferSize, ValueDataBufferSize + 1})
+    scratch.AddKey(s + "Long\\" + std::string(254, 'n'));
+    scratch.AddKey(s + "Long\\" + std::string(255, 'o'));
+    scratch.AddValue(s + "Name259", std::string(259, 'a'), REG_SZ, std::string("x\0", 2));
+    scratch.AddValue(s + "Name260", std::string(260, 'b'), REG_SZ, std::string("x\0", 2));
+    for (const std::size_t size : {1023u, 1024u, 1025u})
         scratch.AddValue(s + "Data" + std::to_string(size), "DisplayName", REG_SZ, std::string(size - 1, 'd') + '\0');
     scratch.AddValue(s + "Expand", "InstallLocation", REG_EXPAND_SZ, std::string("%SystemDrive%\\Apps\0", 19));
     scratch.AddValue(s + "Binary", "DisplayName", REG_BINARY, std::string("G\0\xFF" "A", 4));
@@ -171,7 +172,7 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     }
 
     // Data of 1,023 and 1,024 bytes fits the 1,024-byte buffer, byte for byte.
-    for (const std::size_t size : {ValueDataBufferSize - 1, ValueDataBufferSize}) {
+    for (const std::size_t size : {1023u, 1024u}) {
         const Enumerated fits = EnumerateValue(root, s + "Data" + std::to_string(size), 0);
         CHECK(fits.Result == ERROR_SUCCESS && fits.DataLength == size && fits.Type == REG_SZ &&
                   std::memcmp(fits.Data.Bytes, (std::string(size - 1, 'd') + '\0').data(), size) == 0,

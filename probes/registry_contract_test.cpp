@@ -17,10 +17,7 @@ ContractScratch StandInScratch(StandInMachine& active) {
     ContractScratch scratch;
     scratch.Root = HKEY_USERS;
     scratch.Path = active.UserSid + "\\Software\\Kestlo registry probes";
-    // Keys sort as the registry keeps them, whatever order they are made in.
-    scratch.AddKey = [](const std::string& path) {
-        machine->AddKey(HKEY_USERS, path);
-    };
+    scratch.AddKey = [](const std::string& path) { machine->AddKey(HKEY_USERS, path); };
     scratch.AddValue = [](const std::string& key, const std::string& name, DWORD type, const std::string& data) {
         machine->AddValue(HKEY_USERS, key, name, type, data);
     };

@@ -125,10 +125,9 @@ bool StandInMachine::HandleTarget(HKEY handle, HKEY& root, std::string& path) co
 }
 
 bool StandInMachine::CloseKeyHandle(HKEY handle) {
-    HKEY root;
-    std::string path;
-    if (!HandleTarget(handle, root, path) || handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) return false;
-    handles_[reinterpret_cast<std::uintptr_t>(handle) - 1].Open = false;
+    const auto index = reinterpret_cast<std::uintptr_t>(handle);  // a root's is far past every handle
+    if (index == 0 || index > handles_.size() || !handles_[index - 1].Open) return false;
+    handles_[index - 1].Open = false;
     return true;
 }
 

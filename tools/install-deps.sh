@@ -61,26 +61,20 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 apt_update() {
-  local log attempt failed
-  log=$(mktemp)
+  local output attempt failed
   for attempt in 1 2 3; do
-    if apt-get update -q >"$log" 2>&1; then
-      rm -f "$log"
-      return 0
-    fi
+    output=$(apt-get update -q 2>&1) && return 0
     [ "$attempt" = 3 ] || { echo "apt-get update failed (try $attempt of 3); again in $retry_delay s" >&2; sleep "$retry_delay"; }
   done
-  failed=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log" | sort -u)
+  failed=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' <<<"$output" | sort -u)
   if [ -z "$failed" ]; then
-    cat "$log" >&2
-    rm -f "$log"
+    echo "$output" >&2
     echo "install-deps: apt-get update failed (its output is above); check the network and /etc/apt/sources.list*." >&2
     exit 1
   fi
   echo "install-deps: warning: apt-get update could not fetch these index files (a mirror mid-sync?);" >&2
   echo "carrying on with the package lists apt already has:" >&2
   sed 's/^/  /' <<<"$failed" >&2
-  rm -f "$log"
 }
 
 apt_install() {

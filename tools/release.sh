@@ -51,14 +51,19 @@ done
 dist=$(realpath -m -- "$dist")
 [ -z "$build" ] || build=$(realpath -m -- "$build")
 cd "$root"
-release_files=("Kestlo desktop.exe" SHA256SUMS BUILD-INFO.txt)
+exe="Kestlo desktop.exe"
+release_files=("$exe" SHA256SUMS BUILD-INFO.txt)
+is_release_file() {
+  local file
+  [ -f "$1" ] && [ ! -L "$1" ] || return 1
+  for file in "${release_files[@]}"; do [ "${1##*/}" = "$file" ] && return 0; done
+  return 1
+}
 if [ -e "$dist" ] || [ -L "$dist" ]; then
   [ -d "$dist" ] && [ ! -L "$dist" ] || fail "$dist is not a folder: give --dist a folder of its own."
   while IFS= read -r -d '' entry; do
     name=${entry##*/}
-    case "$name" in
-      "Kestlo desktop.exe"|SHA256SUMS|BUILD-INFO.txt) [ -f "$entry" ] && [ ! -L "$entry" ] && continue ;;
-    esac
+    is_release_file "$entry" && continue
     fail "$dist holds $name, which a release does not write; nothing was changed. Give --dist an empty
 or new folder, or one that holds only a previous release (${release_files[*]})."
   done < <(find "$dist" -mindepth 1 -maxdepth 1 -print0)
@@ -110,8 +115,8 @@ if [ "$sign" = yes ]; then
   grep -q "BEGIN CERTIFICATE" <<<"$certificate" || fail "$pkcs12 holds no certificate for its key."
   openssl x509 -noout -checkend 0 <<<"$certificate" >/dev/null ||
     fail "the signing certificate expired on $(openssl x509 -noout -enddate <<<"$certificate" | cut -d= -f2)."
-  usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$certificate" 2>/dev/null || true)
-  case "$usage" in
+  key_usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$certificate" 2>/dev/null || true)
+  case "$key_usage" in
     *"Code Signing"*) ;;
     *) fail "the signing certificate is not for code signing (its extended key usage lacks Code Signing)." ;;
   esac
@@ -167,7 +172,6 @@ grep -F "SHA-256" "$log"
 step ctest --test-dir "$build" -R '^executable\.file$' --output-on-failure >/dev/null ||
   fail "the built file failed its checks (ctest --test-dir $build -R executable.file)."
 
-exe="Kestlo desktop.exe"
 unsigned_sha=$(sha256sum "$build/$exe" | cut -d' ' -f1)
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 

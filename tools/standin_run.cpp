@@ -143,20 +143,6 @@ void PrintRun(const StandInRun& run, bool filesKnown = true) {
     std::printf("Exit code: %d\n", run.ExitCode);
 }
 
-bool ReadScenario(const char* path, Scenario& scenario) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "cannot read %s\n", path);
-        return false;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    std::string error;
-    if (machines::ParseScenario(text.str(), scenario, error)) return true;
-    std::fprintf(stderr, "%s: %s\n", path, error.c_str());
-    return false;
-}
-
 int Usage(const char* program, std::FILE* to = stderr) {
     std::fprintf(to,
                  "usage: %s [--check] FILE.scenario\n"
@@ -175,6 +161,14 @@ bool ReadFile(const std::string& path, std::string& bytes) {
     bytes = text.str();
     if (file) return true;
     std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    return false;
+}
+
+bool ReadScenario(const std::string& path, Scenario& scenario) {
+    std::string text, error;
+    if (!ReadFile(path, text)) return false;
+    if (machines::ParseScenario(text, scenario, error)) return true;
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), error.c_str());
     return false;
 }
 
@@ -262,7 +256,6 @@ bool ParseNumber(const char* text, std::uint64_t& number) {
     return *text != '\0' && *end == '\0';
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -283,7 +276,7 @@ int main(int argc, char** argv) {
         }
         for (std::size_t i = 2; i < args.size(); ++i) {
             Scenario scenario;
-            if (!ReadScenario(args[i].c_str(), scenario) || !Export(scenario, args[1], NameOf(args[i]))) return 2;
+            if (!ReadScenario(args[i], scenario) || !Export(scenario, args[1], NameOf(args[i]))) return 2;
         }
         return 0;
     }
@@ -297,7 +290,7 @@ int main(int argc, char** argv) {
     const bool check = args.size() == 2 && args[0] == "--check";
     if (args.size() != 1 && !check) return Usage(argv[0]);
     Scenario scenario;
-    if (!ReadScenario(args.back().c_str(), scenario)) return 2;
+    if (!ReadScenario(args.back(), scenario)) return 2;
     const StandInRun run = RunOnStandIn(scenario);
     PrintRun(run);
     return check ? Check(scenario.Expected, run) : 0;

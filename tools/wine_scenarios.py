@@ -97,7 +97,7 @@ def run_one(prefix, name, exported, args):
         problems = scenario_run.check(expected, observed)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired) as error:
         expected, problems, observed = None, [str(error)], None
-    if prefix.plant_dlls:
+    if prefix.planted:
         problems += [f'planted {dll} was loaded from the launcher\'s folder' for dll in prefix.planted_loads()]
     if args.show and observed:
         scenario_run.describe(name, prefix.arch, expected, observed)

@@ -81,10 +81,9 @@ class Prefix:
     def __init__(self, folder, arch, build, loader, planted=()):
         """planted: DLL names (no .dll) to plant beside a copy of the launcher in DOWNLOADS."""
         self.folder, self.arch, self.build, self.planted = folder, arch, build, tuple(planted)
-        self.plant_dlls = bool(planted)
         self.command = loader.command  # what starts a Wine program: run(*prefix.command, 'prog.exe')
         overrides = 'mscoree,mshtml='
-        if self.plant_dlls:
+        if self.planted:
             # Native first, searched for as Windows searches a DLL that is not a KnownDLL.
             overrides += ';' + ','.join(self.planted) + '=n,b'
         self.env = dict(os.environ, WINEPREFIX=folder, WINEARCH=arch, WINEDEBUG='-all',
@@ -94,7 +93,7 @@ class Prefix:
         self.bits = program_bits(os.path.join(build, 'Kestlo desktop.exe'))
         self.drive_c = os.path.join(folder, 'drive_c')
         self.snapshot = os.path.join(folder + '.snapshot')
-        self.launcher = (DOWNLOADS if self.plant_dlls else TOOLS) + r'\Kestlo desktop.exe'
+        self.launcher = (DOWNLOADS if self.planted else TOOLS) + r'\Kestlo desktop.exe'
 
     def create(self):
         """Starts making the prefix; returns the process to wait for (10-20 s)."""
@@ -111,12 +110,11 @@ class Prefix:
         subprocess.run(['wineserver', '-w'], env=self.env, check=True)
         tools = self.unix(TOOLS)
         os.makedirs(tools, exist_ok=True)
-        os.makedirs(self.unix(DOWNLOADS), exist_ok=True)
+        downloads = self.unix(DOWNLOADS)
+        os.makedirs(downloads, exist_ok=True)
         for name in ('Kestlo desktop.exe', 'trace_collector.exe'):
             shutil.copy(os.path.join(self.build, name), tools)
-        if self.plant_dlls:
-            downloads = self.unix(DOWNLOADS)
-            os.makedirs(downloads, exist_ok=True)
+        if self.planted:
             shutil.copy(os.path.join(self.build, 'Kestlo desktop.exe'), downloads)
             for name in self.planted:
                 shutil.copy(os.path.join(self.build, 'planted.dll'), os.path.join(downloads, name + '.dll'))

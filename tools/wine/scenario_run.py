@@ -126,8 +126,14 @@ def read_trace(trace_file, observed):
                 observed['exit'] = int(rest)
             elif kind == 'T':
                 observed['exit'] = 'still running after %d s' % COLLECT_TIMEOUT
-    joined = b''.join(observed['calls'])
-    observed['trace'] = [] if not joined else joined.split(b'\n')[:-1] if joined.endswith(b'\n') else joined.split(b'\n')
+    observed['trace'] = trace_lines(observed['calls'])
+
+
+def trace_lines(calls):
+    """The debug strings read as trace lines: text up to each "\n", and an
+    unended last line as a line of its own."""
+    lines = b''.join(calls).split(b'\n')
+    return lines[:-1] if lines[-1] == b'' else lines
 
 
 def read_started(started_log, expected, observed):
@@ -183,9 +189,8 @@ def check_replay(expected, replay):
     problems = []
     traced = [bytes.fromhex(call) for call in replay['debug_strings']]
     if traced != expected['calls']:
-        joined = b''.join(traced)
         problems.append('the replay of reg.exe\'s exports traces otherwise:\n' +
-                        diff_lines(expected['trace'], joined.split(b'\n')[:-1] if joined else []))
+                        diff_lines(expected['trace'], trace_lines(traced)))
     started = replay['started'] and bytes.fromhex(replay['started']['file']).decode('gbk', 'replace')
     if expected['start'] is not None and started != expected['start']:
         problems.append(f'the replay starts {started}, expected {expected["start"]}')
