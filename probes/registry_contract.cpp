@@ -93,8 +93,10 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
 
     // The keys: created in an order that is not the enumeration order.
     for (const char* name : {"zeta", "Alpha", "beta"}) scratch.AddKey(s + "Case\\" + name);
-    // 程序 (U+7A0B), 微信 (U+5FAE), 乗 (U+4E57, its second GBK byte is '\').
-    for (const char* name : {"\xB3\xCC\xD0\xF2", "\xCE\xA2\xD0\xC5", "\x81\x5C"}) scratch.AddKey(s + "Gbk\\" + name);
+    // 程序 (U+7A0B), 微信 (U+5FAE), 乗 (U+4E57, its second GBK byte is '\'),
+    // 丄 (U+4E04) and 乤 (U+4E64), whose second bytes are 'A' and 'a'.
+    for (const char* name : {"\xB3\xCC\xD0\xF2", "\xCE\xA2\xD0\xC5", "\x81\x5C", "b", "\x81\x41", "\x81\x61"})
+        scratch.AddKey(s + "Gbk\\" + name);
     scratch.AddKey(s + "Long\\" + std::string(254, 'n'));
     scratch.AddKey(s + "Long\\" + std::string(255, 'o'));
     scratch.AddValue(s + "Name259", std::string(259, 'a'), REG_SZ, std::string("x\0", 2));
@@ -106,29 +108,50 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     scratch.AddValue(s + "Dword", "DisplayName", REG_DWORD, std::string("ABC\0", 4));
     // 名称 = 腾讯浏览器
     scratch.AddValue(s + "GbkValue", "\xC3\xFB\xB3\xC6", REG_SZ, std::string("\xCC\xDA\xD1\xB6\xE4\xAF\xC0\xC0\xC6\xF7\0", 11));
-    std::string deep = s + "Deep";
-    for (int level = 0; level < 5; ++level) deep += "\\" + std::string(50, static_cast<char>('p' + level));
-    scratch.AddKey(deep);
+    const std::string path260 = s + "Exact\\" + std::string(260 - s.size() - 6, 'e');
+    scratch.AddKey(path260 + "\\f");
     scratch.AddOtherViewKey(std::string(OtherViewProbeKey) + "\\Only in the other view");
 
     // Paths open without regard to letter case, with or without a trailing
-    // backslash; a missing key is ERROR_FILE_NOT_FOUND.
-    for (const std::string& path : {s + "Case\\Alpha", s + "CASE\\alpha", s + "case\\ALPHA\\"}) {
+    // backslash, or a doubled one; a missing key is ERROR_FILE_NOT_FOUND. No
+    // path, or an empty one, opens the root itself.
+    for (const std::string& path :
+         {s + "Case\\Alpha", s + "CASE\\alpha", s + "case\\ALPHA\\", s + "Case", s + "Case\\\\Alpha"}) {
         const LONG result = TryOpen(root, path);
         CHECK(result == ERROR_SUCCESS, "open " + path + Code(result));
     }
     const LONG missing = TryOpen(root, s + "Case\\Gamma");
     CHECK(missing == ERROR_FILE_NOT_FOUND, "a missing key is ERROR_FILE_NOT_FOUND" + Code(missing));
+    for (const char* path : {static_cast<const char*>(nullptr), ""}) {
+        HKEY key = nullptr;
+        const LONG result = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
+        CHECK(result == ERROR_SUCCESS, std::string(path ? "an empty path" : "no path") + " opens the root" + Code(result));
+        if (result == ERROR_SUCCESS && key != root) RegCloseKey(key);
+    }
+    {
+        HKEY key = nullptr;
+        DWORD count = 0;
+        LONG result = RegOpenKeyExA(root, (s + "Case").c_str(), 0, KEY_READ, &key);
+        if (result == ERROR_SUCCESS) {
+            result = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr, nullptr);
+            RegCloseKey(key);
+        }
+        CHECK(result == ERROR_SUCCESS && count == 3, "RegQueryInfoKeyA counts 3 subkeys" + Code(result));
+    }
 
     // Subkeys enumerate sorted, letter case ignored, whatever order they were made in.
     CHECK(Subkeys(root, s + "Case") == (std::vector<std::string>{"Alpha", "beta", "zeta"}),
           "subkeys enumerate as Alpha, beta, zeta");
     // GBK names sort by their UTF-16 code units, not their bytes; a GBK
     // character whose second byte is '\' is one name.
-    CHECK(Subkeys(root, s + "Gbk") == (std::vector<std::string>{"\x81\x5C", "\xCE\xA2\xD0\xC5", "\xB3\xCC\xD0\xF2"}),
-          "GBK subkeys enumerate in UTF-16 order: U+4E57, U+5FAE, U+7A0B");
+    CHECK(Subkeys(root, s + "Gbk") == (std::vector<std::string>{"b", "\x81\x41", "\x81\x5C", "\x81\x61",
+                                                                 "\xCE\xA2\xD0\xC5", "\xB3\xCC\xD0\xF2"}),
+          "GBK subkeys enumerate in UTF-16 order: b, U+4E04, U+4E57, U+4E64, U+5FAE, U+7A0B");
     const LONG gbk = TryOpen(root, s + "Gbk\\\x81\x5C");
     CHECK(gbk == ERROR_SUCCESS, "a GBK name with a '\\' second byte opens" + Code(gbk));
+    const LONG leadByte = TryOpen(root, s + "Gbk\\\x81");
+    CHECK(leadByte == ERROR_FILE_NOT_FOUND, "a lone GBK lead byte names no key" + Code(leadByte));
 
     // Subkey names: 254 characters fit the 255-character buffer, 255 do not.
     {
@@ -218,11 +241,13 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
               "a GBK value name and text round-trip byte for byte" + Code(value.Result));
     }
 
-    // A path of more than 260 characters.
-    const LONG deepResult = TryOpen(root, deep);
-    CHECK(deepResult == (platform.LongPathsFail ? ERROR_MORE_DATA : ERROR_SUCCESS),
+    // A path of 260 characters opens; one of more may not.
+    const LONG at260 = TryOpen(root, path260);
+    CHECK(at260 == ERROR_SUCCESS, "a path of 260 characters opens" + Code(at260));
+    const LONG over260 = TryOpen(root, path260 + "\\f");
+    CHECK(over260 == (platform.LongPathsFail ? ERROR_MORE_DATA : ERROR_SUCCESS),
           std::string("a path over 260 characters ") + (platform.LongPathsFail ? "fails with ERROR_MORE_DATA" : "opens") +
-              Code(deepResult));
+              Code(over260));
 
     // The program's own registry view: a key in the other view alone is not
     // seen through KEY_READ; KEY_WOW64_32KEY names the 32-bit view.
@@ -234,13 +259,26 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     CHECK(view64 == (platform.OneView ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS),
           std::string("KEY_WOW64_64KEY ") + (platform.OneView ? "is rejected" : "opens the 64-bit view") + Code(view64));
 
-    // Access rights: reading HKLM always works; writing does only with full rights.
+    // Access rights: reading HKLM always works, and so does writing in the
+    // user's own hive; writing elsewhere only with full rights.
     const LONG read = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE");
     CHECK(read == ERROR_SUCCESS, "HKLM\\SOFTWARE opens for reading" + Code(read));
-    const LONG write = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS);
-    CHECK(write == (platform.MachineWritesDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS),
-          std::string("KEY_ALL_ACCESS on HKLM ") + (platform.MachineWritesDenied ? "is ERROR_ACCESS_DENIED" : "opens") +
-              Code(write));
+    const LONG own = TryOpen(root, scratch.Path, KEY_ALL_ACCESS);
+    CHECK(own == ERROR_SUCCESS, "KEY_ALL_ACCESS opens in the user's own hive" + Code(own));
+    const struct {
+        HKEY Root;
+        const char* Path;
+        REGSAM Access;
+    } writes[] = {{HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_ALL_ACCESS},
+                  {HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_WRITE},
+                  {HKEY_USERS, "", KEY_ALL_ACCESS},
+                  {HKEY_USERS, ".DEFAULT", KEY_ALL_ACCESS}};
+    for (const auto& w : writes) {
+        const LONG write = TryOpen(w.Root, w.Path, w.Access);
+        CHECK(write == (platform.WritesOutsideOwnHiveDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS),
+              std::string("write access to ") + (w.Root == HKEY_USERS ? "HKU\\" : "HKLM\\") + w.Path + " " +
+                  (platform.WritesOutsideOwnHiveDenied ? "is ERROR_ACCESS_DENIED" : "opens") + Code(write));
+    }
     return report.Failures;
 }
 

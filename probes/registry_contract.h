@@ -24,9 +24,9 @@ struct ContractPlatform {
     // opens it.
     bool LongPathsFail;
     // A standard user on Windows (the launcher's manifest is asInvoker) gets
-    // ERROR_ACCESS_DENIED for write rights on HKLM. Wine runs every program
-    // with full rights.
-    bool MachineWritesDenied;
+    // ERROR_ACCESS_DENIED for write rights outside their own hive: on HKLM,
+    // HKEY_USERS itself and .DEFAULT. Wine runs every program with full rights.
+    bool WritesOutsideOwnHiveDenied;
     // The stand-in keeps one registry view, the 32-bit one the launcher sees:
     // KEY_WOW64_32KEY opens it, KEY_WOW64_64KEY is rejected with
     // ERROR_INVALID_PARAMETER. Windows and Wine open either view.
@@ -39,6 +39,7 @@ inline constexpr ContractPlatform RealWine{"Wine", true, false, false};
 
 // How a platform builds the probes' keys: paths below Root, values with their
 // data as RegEnumValueA hands it out (GBK text with its NUL for strings).
+// Root is HKEY_USERS, and it holds .DEFAULT, as on every Windows.
 struct ContractScratch {
     HKEY Root = nullptr;
     std::string Path;  // the scratch key, e.g. "<user SID>\Software\Kestlo registry probes"

@@ -13,7 +13,8 @@ StandInMachine* machine = nullptr;
 
 ContractScratch StandInScratch(StandInMachine& active) {
     machine = &active;
-    active.AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE");  // as every Windows has it
+    active.AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE");  // as every Windows has them
+    active.AddKey(HKEY_USERS, ".DEFAULT");
     ContractScratch scratch;
     scratch.Root = HKEY_USERS;
     scratch.Path = active.UserSid + "\\Software\\Kestlo registry probes";
