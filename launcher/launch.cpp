@@ -52,12 +52,8 @@ int RunLauncher() {
         // more, and Wine's overruns a stack buffer on one: treat it as the
         // failed start it would be, silently, with no fallback.
         if (executable.size() >= MAX_PATH) return 0;
-        ShellExecuteA(nullptr,             // no owner window: the launcher has none
-                      "open",              // the verb
-                      executable.c_str(),  // the browser's executable
-                      LoginPageUrl,        // its one argument: "http://<host>/member/login.jhtml"
-                      nullptr,             // working directory: the shell's default
-                      SW_SHOW);
+        // No owner window (the launcher has none), the shell's default folder.
+        ShellExecuteA(nullptr, "open", executable.c_str(), LoginPageUrl, nullptr, SW_SHOW);
         return 0;
     }
     MessageBoxA(nullptr, NoBrowserMessage, NoBrowserCaption, MB_OK | MB_ICONINFORMATION);

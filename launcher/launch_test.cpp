@@ -58,24 +58,6 @@ TEST(LoginPageUrl, IsTheMemberLoginPageOfAnHttpHost) {
     EXPECT_TRUE(url.ends_with("/member/login.jhtml")) << url;
 }
 
-TEST(RunLauncher, StartsMachineWideChromeWithTheExactTrace) {
-    StandInMachine machine;
-    LoadUserHives(machine);
-    AddMachineEntry(machine, "Google Chrome", "Google Chrome", "C:\\Program Files\\Google\\Chrome\\Application");
-    AddMachineEntry(machine, "Mozilla Firefox 118.0 (x86 zh-CN)", "Mozilla Firefox 118.0 (x86 zh-CN)",
-                    "C:\\Program Files\\Mozilla Firefox");
-    AddUserEntry(machine, "Notepad++", "Notepad++ (32-bit x86)");
-    EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_EQ(machine.TraceLines(),
-              (Lines{"Google Chrome", "Google Chrome", "Mozilla Firefox 118.0 (x86 zh-CN)",
-                     "Mozilla Firefox 118.0 (x86 zh-CN)", "Notepad++", "Notepad++ (32-bit x86)", "Chrome",
-                     "C:\\Program Files\\Google\\Chrome\\Application", "Firefox",
-                     "C:\\Program Files\\Mozilla Firefox"}));
-    EXPECT_EQ(machine.DebugOutput, standin::TraceCalls(machine.TraceLines()));
-    ExpectStarted(machine, "C:\\Program Files\\Google\\Chrome\\Application\\Chrome.exe");
-    EXPECT_EQ(machine.OpenHandleCount(), 0u);
-}
-
 TEST(RunLauncher, WalksThePreferenceTableInOrder) {
     const std::string safe360 = "360\xB0\xB2\xC8\xAB\xE4\xAF\xC0\xC0\xC6\xF7";
     const std::string extreme360 = "360\xBC\xAB\xCB\xD9\xE4\xAF\xC0\xC0\xC6\xF7";
@@ -145,26 +127,6 @@ TEST(RunLauncher, IncompleteChromeBeforeCompleteOneStillStartsChrome) {
         EXPECT_EQ(RunLauncher(), 0);
         ExpectStarted(machine, "C:\\Users\\me\\Chrome\\Chrome.exe");
     }
-}
-
-TEST(RunLauncher, FindsAPerUserBrowser) {
-    StandInMachine machine;
-    LoadUserHives(machine);
-    AddUserEntry(machine, "Mozilla Firefox", "Mozilla Firefox", "C:\\Users\\me\\Firefox");
-    EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_EQ(machine.TraceLines(),
-              (Lines{"Mozilla Firefox", "Mozilla Firefox", "Firefox", "C:\\Users\\me\\Firefox"}));
-    ExpectStarted(machine, "C:\\Users\\me\\Firefox\\firefox.exe");
-}
-
-TEST(RunLauncher, NoBrowserShowsTheMessageAfterTracingWhatItMet) {
-    StandInMachine machine;
-    LoadUserHives(machine);
-    AddMachineEntry(machine, "7-Zip", "7-Zip 23.01");
-    AddUserEntry(machine, "WeChat", "\xCE\xA2\xD0\xC5");  // "WeChat" in GBK
-    EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_EQ(machine.TraceLines(), (Lines{"7-Zip", "7-Zip 23.01", "WeChat", "\xCE\xA2\xD0\xC5"}));
-    ExpectMessage(machine);
 }
 
 // Every key the run opened, as "HKLM\\path" or "HKU\\path".
@@ -246,13 +208,6 @@ TEST(RunLauncher, RestrictsDllLoadingBeforeAnyOtherCall) {
         EXPECT_GT(firstOther - calls.begin(), 2);
         ExpectStarted(machine, "C:\\Chrome\\Chrome.exe");
     }
-}
-
-TEST(RunLauncher, EmptyMachineTracesNothing) {
-    StandInMachine machine;
-    EXPECT_EQ(RunLauncher(), 0);
-    EXPECT_TRUE(machine.DebugOutput.empty());
-    ExpectMessage(machine);
 }
 
 TEST(RunLauncher, MissingExecutableIsSilent) {

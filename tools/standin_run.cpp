@@ -100,12 +100,20 @@ int Check(const machines::ScenarioExpectation& expected, const StandInRun& run) 
         failures += Differs("shell calls", "at most 1", std::to_string(run.ShellCalls.size()));
     if (expected.StartedFile != seen.StartedFile)
         failures += Differs("started file", expected.StartedFile.value_or("<none>"), seen.StartedFile.value_or("<none>"));
+    // Every argument of the calls the member sees the result of.
     for (const standin::ShellExecuteCall& call : run.ShellCalls) {
         if (call.Parameters != std::string(LoginPageUrl)) failures += Differs("argument", LoginPageUrl, call.Parameters.value_or("<null>"));
         if (call.Verb != std::string("open")) failures += Differs("verb", "open", call.Verb.value_or("<null>"));
+        if (call.HasOwner || call.Directory || call.ShowCommand != SW_SHOW)
+            failures += Differs("shell call", "no owner, no directory, SW_SHOW", "otherwise");
     }
     if (expected.MessageBox != seen.MessageBox || run.MessageBoxes.size() > 1)
         failures += Differs("message boxes", expected.MessageBox ? "1" : "0", std::to_string(run.MessageBoxes.size()));
+    for (const standin::MessageBoxCall& box : run.MessageBoxes) {
+        if (box.Caption != NoBrowserCaption || box.Text != NoBrowserMessage) failures += Differs("message", NoBrowserMessage, box.Text);
+        if (box.HasOwner || box.Type != (MB_OK | MB_ICONINFORMATION))
+            failures += Differs("message box", "no owner, MB_OK | MB_ICONINFORMATION", "otherwise");
+    }
     if (run.ExitCode != 0) failures += Differs("exit code", "0", std::to_string(run.ExitCode));
     if (run.OpenKeys != 0) failures += Differs("registry keys left open", "0", std::to_string(run.OpenKeys));
     std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
