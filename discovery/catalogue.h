@@ -10,17 +10,14 @@ struct BrowserRecord {
     std::string InstallLocation;  // the entry's InstallLocation text, or empty when it had none
 };
 
-// Equal when both fields are equal, byte for byte.
 bool operator==(const BrowserRecord& a, const BrowserRecord& b);
 
 // Records in discovery order: machine-wide entries first, then the user's.
 // Only ever appended to.
 using BrowserCatalogue = std::vector<BrowserRecord>;
 
-// Adds a copy of `record` at the end.
 void AppendRecord(BrowserCatalogue& catalogue, const BrowserRecord& record);
 
-// True when some stored record equals `record` in both fields.
 bool ContainsRecord(const BrowserCatalogue& catalogue, const BrowserRecord& record);
 
 // True for a location that names one folder whatever the current folder and

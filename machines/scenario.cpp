@@ -232,13 +232,4 @@ void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine) {
     for (const std::string& file : scenario.Files) machine.AddFile(file);
 }
 
-bool LoadScenario(const std::string& text, standin::StandInMachine& machine, ScenarioExpectation& expected,
-                  std::string& error) {
-    Scenario scenario;
-    if (!ParseScenario(text, scenario, error)) return false;
-    BuildMachine(scenario, machine);
-    expected = scenario.Expected;
-    return true;
-}
-
 }  // namespace machines

@@ -54,10 +54,6 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 // run and the Wine run of a scenario agree.
 void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine);
 
-// ParseScenario, then BuildMachine; `expected` gets the expectations.
-bool LoadScenario(const std::string& text, standin::StandInMachine& machine, ScenarioExpectation& expected,
-                  std::string& error);
-
 // Conversions between the scenario files' UTF-8 and the launcher's GBK; bytes
 // that do not convert are kept as they are.
 std::string Utf8ToGbk(const std::string& text);
