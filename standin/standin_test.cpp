@@ -27,7 +27,7 @@ TEST(StandInRegistry, CutsAnOverlongValueNameAndGivesTheExactSizeNeeded) {
     machine.AddValue(HKEY_LOCAL_MACHINE, "K", "Big", REG_BINARY, std::string(20, 'x'));
     machine.AddString(HKEY_LOCAL_MACHINE, "K", "LongerName", "v");
     HKEY key = Open(HKEY_LOCAL_MACHINE, "K");
-    char name[8], data[16];
+    char name[8] = {}, data[16] = {};
     DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
     EXPECT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataLength),
               ERROR_MORE_DATA);
