@@ -92,7 +92,7 @@ foreach(helper trace_collector fake_browser minimal_launch)
   target_link_options(${helper} PRIVATE -static -s)
 endforeach()
 set_target_properties(fake_browser minimal_launch PROPERTIES WIN32_EXECUTABLE ON)
-# The registry probes against the real registry (ctest wine.probes).
+# The registry probes against the real registry (wine_scenarios.py --probes).
 # Built from the sources it needs, not against kestlo_core: mixing that
 # library's link-time-optimised objects with plain ones makes the 32-bit
 # linker see libstdc++'s inline functions twice.
@@ -104,13 +104,6 @@ target_link_options(registry_probes PRIVATE -static -s)
 add_library(planted_dll SHARED tools/windows/planted_dll.cpp)
 set_target_properties(planted_dll PROPERTIES PREFIX "" OUTPUT_NAME planted)
 target_link_options(planted_dll PRIVATE -static -s)
-
-# The registry probes that the stand-in answers on the host, against Wine's
-# real registry, in each prefix (tools/wine_probes.py).
-add_test(NAME wine.probes
-  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_probes.py
-          --build ${CMAKE_CURRENT_BINARY_DIR} --out ${CMAKE_CURRENT_BINARY_DIR}/wine-probes --arch ${KESTLO_WINE_ARCHES})
-set_tests_properties(wine.probes PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77)
 
 # The Wine runs read no scenario file themselves: the host tool
 # (kestlo-standin-run, tools/standin_run.cpp), built here for this machine by
@@ -129,13 +122,14 @@ set(wine_runner /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/tools/wine_scenario
     --build ${CMAKE_CURRENT_BINARY_DIR} --standin-run ${KESTLO_HOST_TOOL_DIR}/kestlo-standin-run
     --arch ${KESTLO_WINE_ARCHES})
 
-# The real executable under Wine, on every scenario and the demo machine, in a
-# 32-bit and a 64-bit prefix (tools/wine_scenarios.py). On a machine that
+# The registry probes the stand-in answers on the host, against Wine's real
+# registry; then the real executable under Wine, on every scenario and the
+# demo machine, in a 32-bit and a 64-bit prefix (tools/wine_scenarios.py). On a machine that
 # cannot run 32-bit programs the runner exits with 77 and ctest reports the
 # test as skipped; the 64-bit build's runs stand in for it there.
 file(GLOB wine_scenario_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/scenarios/*.scenario)
 add_test(NAME wine.scenarios
-  COMMAND ${wine_runner} --out ${CMAKE_CURRENT_BINARY_DIR}/wine
+  COMMAND ${wine_runner} --out ${CMAKE_CURRENT_BINARY_DIR}/wine --probes
           ${wine_scenario_files} ${CMAKE_CURRENT_SOURCE_DIR}/demo/demo.scenario)
 set_tests_properties(wine.scenarios PROPERTIES TIMEOUT 1200 SKIP_RETURN_CODE 77 FIXTURES_REQUIRED host_tool)
 

@@ -1,7 +1,7 @@
 // The registry and debug-output behaviour the launcher relies on, as probes
 // that run against any implementation of platform/win32.h: the host's
 // stand-in (probes/registry_contract_test.cpp) and Windows itself
-// (probes/registry_probes_main.cpp, run under Wine as ctest wine.probes).
+// (probes/registry_probes_main.cpp, run under Wine by wine_scenarios.py --probes).
 // One source, so that the stand-in is held to what the real registry does.
 //
 // The probes build their own keys below a scratch key in the user's own hive,

@@ -2,7 +2,8 @@
 """Runs the real "Kestlo desktop.exe" under Wine, one scenario at a time.
 
     wine_scenarios.py --build DIR --standin-run TOOL --out DIR
-                      [--arch win32,win64] [--random FIRST:COUNT] [--show] [--plant-dlls] [SCENARIO...]
+                      [--arch win32,win64] [--random FIRST:COUNT] [--show] [--plant-dlls] [--probes]
+                      [SCENARIO...]
 
 The scenario files are read by the host tool alone (TOOL, kestlo-standin-run
 --export), which writes each as .reg files and expectations; --random adds the
@@ -20,6 +21,10 @@ named like the system DLLs it preloads (PreloadedSystemDlls, which the host
 tool exports as launcher.json): none may be loaded. Not planted: version.dll,
 which Wine's user32 imports and so loads from the program's folder before main
 runs (Windows' user32 does not import it).
+
+--probes first runs the registry probes (probes/registry_probes_main.cpp,
+the probes the stand-in answers on the host) in each prefix, under
+trace_collector.exe, and checks the debug strings the collector received.
 
 --show prints each run readably (the run command). Needs an X display: without
 DISPLAY it restarts itself under xvfb-run. Ends with "N passed, N failed";
@@ -68,6 +73,7 @@ def parse_args():
     parser.add_argument('--random', type=random_range, help='FIRST:COUNT random machines, compared with the stand-in')
     parser.add_argument('--show', action='store_true')
     parser.add_argument('--plant-dlls', action='store_true')
+    parser.add_argument('--probes', action='store_true')
     parser.add_argument('scenarios', nargs='*')
     return parser.parse_args()
 
@@ -78,12 +84,32 @@ def check_tools(args):
         if shutil.which(tool) is None:
             sys.exit(f'{tool} is missing: run tools/install-deps.sh all')
     for name in ('Kestlo desktop.exe', 'trace_collector.exe', 'fake_browser.exe') + (
-            ('planted.dll',) if args.plant_dlls else ()):
+            ('planted.dll',) if args.plant_dlls else ()) + (('registry_probes.exe',) if args.probes else ()):
         if not os.path.exists(os.path.join(args.build, name)):
             sys.exit(f'{name} is not in {args.build}: build the windows preset first')
     if not os.access(args.standin_run, os.X_OK):
         sys.exit(f'{args.standin_run} is missing: build the host tool first '
                  '(cmake --build --preset host --target kestlo-standin-run)')
+
+
+def run_probes(prefix, out):
+    """The registry probes and the debug-output probes in the prefix; True when all passed."""
+    shutil.copy(os.path.join(prefix.build, 'registry_probes.exe'), prefix.unix(wine_prefix.TOOLS))
+    probes = wine_prefix.TOOLS + r'\registry_probes.exe'
+    trace = os.path.join(out, 'probes.trace')
+    try:
+        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', 'Z:' + trace.replace('/', '\\'),
+                                   '60', probes, timeout=120)
+        with open(trace) as f:
+            exits = [line.split()[1] for line in f if line.startswith('X ')]
+        checked, report = prefix.wine(probes, '--check-trace', 'Z:' + trace.replace('/', '\\'))
+    except (wine_prefix.PrefixError, subprocess.TimeoutExpired, OSError) as error:
+        code, exits, checked, output, report = None, [], None, str(error).encode(), b''
+    passed = code == 0 and exits == ['0'] and checked == 0
+    print(f'{"PASS" if passed else "FAIL"} registry probes ({prefix.arch}, exit {exits or "none recorded"})')
+    if not passed:
+        print('     ' + (output + report).decode('gbk', 'replace').strip().replace('\n', '\n     '))
+    return passed
 
 
 def run_one(prefix, name, exported, args):
@@ -143,6 +169,8 @@ def main():
             prefix.ready()
             print(f'{prefix.arch} prefix ready after {time.time() - started:.0f} s', flush=True)
             os.makedirs(os.path.join(args.out, prefix.arch), exist_ok=True)
+            if args.probes:
+                results.append(run_probes(prefix, os.path.join(args.out, prefix.arch)))
             results += [run_one(prefix, name, exported, args) for name in names]
     finally:
         for prefix in prefixes:
