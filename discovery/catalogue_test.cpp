@@ -6,12 +6,6 @@
 
 namespace {
 
-TEST(FindInstallLocation, EmptyCatalogueFindsNothing) {
-    const BrowserCatalogue empty;
-    for (const char* name : {"Chrome", "360", "360chrome", "Firefox", ""})
-        EXPECT_EQ(FindInstallLocation(empty, name), "") << name;
-}
-
 TEST(FindInstallLocation, TakesFirstRecordOfTheNameThatHasALocation) {
     const BrowserCatalogue catalogue = {
         {"Chrome", ""}, {"Firefox", "C:\\F"}, {"Chrome", "C:\\P1"}, {"Chrome", "C:\\P2"}};
@@ -19,6 +13,8 @@ TEST(FindInstallLocation, TakesFirstRecordOfTheNameThatHasALocation) {
     EXPECT_EQ(FindInstallLocation(catalogue, "Firefox"), "C:\\F");
     EXPECT_EQ(FindInstallLocation(catalogue, "chrome"), "");  // names are case-sensitive
     EXPECT_EQ(FindInstallLocation(catalogue, "360"), "");
+    for (const char* name : {"Chrome", "360", "360chrome", "Firefox", ""})
+        EXPECT_EQ(FindInstallLocation({}, name), "") << name;
 }
 
 TEST(ContainsRecord, ComparesBothFields) {
@@ -33,17 +29,13 @@ TEST(ContainsRecord, ComparesBothFields) {
     EXPECT_EQ(catalogue[1].Name, "Chrome");  // appended at the end, in order
 }
 
-TEST(TraceCatalogue, TwoLinesPerRecord) {
-    standin::StandInMachine machine;
-    TraceCatalogue({{"IE", "C:\\Program Files\\Internet Explorer"}, {"Firefox", ""}});
-    EXPECT_EQ(machine.DebugOutput,
-              standin::TraceCalls({"IE", "C:\\Program Files\\Internet Explorer", "Firefox", ""}));
-}
-
-TEST(TraceCatalogue, EmptyCatalogueTracesNothing) {
+TEST(TraceCatalogue, TwoLinesPerRecordAndNothingForNone) {
     standin::StandInMachine machine;
     TraceCatalogue({});
     EXPECT_TRUE(machine.DebugOutput.empty());
+    TraceCatalogue({{"IE", "C:\\Program Files\\Internet Explorer"}, {"Firefox", ""}});
+    EXPECT_EQ(machine.DebugOutput,
+              standin::TraceCalls({"IE", "C:\\Program Files\\Internet Explorer", "Firefox", ""}));
 }
 
 }  // namespace
