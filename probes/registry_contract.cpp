@@ -113,10 +113,9 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     scratch.AddOtherViewKey(std::string(OtherViewProbeKey) + "\\Only in the other view");
 
     // Paths open without regard to letter case, with or without a trailing
-    // backslash, or a doubled one; a missing key is ERROR_FILE_NOT_FOUND. No
-    // path, or an empty one, opens the root itself.
-    for (const std::string& path :
-         {s + "Case\\Alpha", s + "CASE\\alpha", s + "case\\ALPHA\\", s + "Case", s + "Case\\\\Alpha"}) {
+    // backslash; a missing key is ERROR_FILE_NOT_FOUND. No path, or an empty
+    // one, opens the root itself.
+    for (const std::string& path : {s + "Case\\Alpha", s + "CASE\\alpha", s + "case\\ALPHA\\", s + "Case"}) {
         const LONG result = TryOpen(root, path);
         CHECK(result == ERROR_SUCCESS, "open " + path + Code(result));
     }

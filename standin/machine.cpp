@@ -92,8 +92,8 @@ bool SplitKeyPath(const std::string& path, std::vector<std::string>& names) {
     for (std::size_t start = 0; start < path.size();) {
         std::size_t end = start;
         while (end < path.size() && path[end] != '\\') end += IsLeadByte(path[end]) && end + 1 < path.size() ? 2 : 1;
-        if (end == 0) return false;  // a "\\" at the start
-        if (end > start) names.push_back(path.substr(start, end - start));  // a doubled "\\" is one
+        if (end == start) return false;  // "\\" at the start or doubled
+        names.push_back(path.substr(start, end - start));
         start = end + 1;
     }
     return true;

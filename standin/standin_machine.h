@@ -190,8 +190,8 @@ std::string KeyTarget(HKEY root, const std::string& path);
 // Registry path helpers shared by the stand-in and its scenario loader.
 // ASCII letters compared without case; the two bytes of a GBK character as they are.
 bool SameKeyName(const std::string& a, const std::string& b);
-// Splits "A\B\\C\" into {"A","B","C"}, as Wine opens it; false for a path
-// that starts with "\". The second byte of a GBK character never splits.
+// Splits "A\B\C\" into {"A","B","C"}; false for an empty name inside the
+// path. The second byte of a GBK character never splits.
 bool SplitKeyPath(const std::string& path, std::vector<std::string>& names);
 // What the registry orders key names by: their UTF-16 code units (it keeps
 // names in UTF-16), ASCII letters in upper case. GBK bytes order otherwise:

@@ -78,6 +78,17 @@ TEST(StandInMachine, TraceLinesSplitOnNewlines) {
     EXPECT_EQ(machine.TraceLines(), (std::vector<std::string>{"one", "", "unended"}));
 }
 
+// A doubled backslash is no legal path: Windows refuses it, except when the
+// key is in its cache of recent opens; Wine opens it. The stand-in always
+// refuses it, so that a launcher that built one would show.
+TEST(StandInRegistry, RefusesADoubledBackslash) {
+    StandInMachine machine;
+    machine.AddKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor");
+    RegCloseKey(Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor"));
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\Vendor", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+}
+
 // A standard user may write in their own hive only; another user's hive
 // (S-1-5-18 here, .DEFAULT in the probes) is denied as well.
 TEST(StandInRegistry, DeniesWriteAccessToAnotherUsersHive) {
