@@ -38,14 +38,14 @@ std::string DisplayText(Random& random) {
     if (random.Chance(12)) {
         // At and past the 1,024-byte data buffer, the NUL counted.
         const std::size_t length = 1021 + random.Below(5);
-        std::string text = random.Chance(50) ? std::string(BrowserRecognitionTable[random.Below(10)].Marker) : "";
+        std::string text = random.Chance(50) ? std::string(BrowserRecognitionTable[random.Below(std::size(BrowserRecognitionTable))].Marker) : "";
         while (text.size() < length) text += text.size() + 2 <= length && random.Chance(30) ? "\xB0\xA1" : "x";
         return text;
     }
     if (random.Chance(35)) return random.Pick(OrdinaryNames);
     const RecognitionRow& row = BrowserRecognitionTable[random.Below(std::size(BrowserRecognitionTable))];
     std::string text = std::string(random.Pick(Decorations)) + std::string(row.Marker) + random.Pick(Decorations);
-    if (random.Chance(15)) text += " " + std::string(BrowserRecognitionTable[random.Below(10)].Marker);
+    if (random.Chance(15)) text += " " + std::string(BrowserRecognitionTable[random.Below(std::size(BrowserRecognitionTable))].Marker);
     return text;
 }
 

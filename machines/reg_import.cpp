@@ -28,22 +28,6 @@ bool Below(const std::string& path, const std::string& prefix, std::string& rest
     return true;
 }
 
-// "S-1-5-21-...-1001": an authority and 1 to 15 subauthorities, as decimal
-// numbers that fit their fields.
-bool IsSid(const std::string& text) {
-    if (text.rfind("S-1-", 0) != 0) return false;
-    int parts = 0;
-    for (std::size_t start = 4; start <= text.size(); ++parts) {
-        const std::size_t end = std::min(text.find('-', start), text.size());
-        const std::string part = text.substr(start, end - start);
-        if (part.empty() || part.size() > 10 || part.find_first_not_of("0123456789") != std::string::npos ||
-            (parts > 0 && std::strtoull(part.c_str(), nullptr, 10) > 0xFFFFFFFFull))
-            return false;
-        start = end + 1;
-    }
-    return parts >= 2 && parts <= 16;
-}
-
 // Where a key of the export goes in the replayed machine; false for a key
 // the launcher never reads.
 bool PlaceKey(const std::string& key, ScenarioKey& placed, std::string& sid) {
@@ -227,7 +211,7 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
                 ++read.IgnoredKeys;
                 continue;
             }
-            if (!sid.empty() && !IsSid(sid)) return fail("a SID such as S-1-5-21-...-1001 after HKEY_USERS\\");
+            if (!sid.empty() && standin::SidBytes(sid).empty()) return fail("a SID such as S-1-5-21-...-1001 after HKEY_USERS\\");
             if (!sid.empty() && !read.UserSid.empty() && sid != read.UserSid)
                 return fail("one user's keys, but the exports name " + read.UserSid + " and " + sid);
             if (!sid.empty()) read.UserSid = sid;

@@ -50,14 +50,7 @@ std::size_t StandInMachine::LocalAllocCount() const {
 
 }  // namespace standin
 
-using standin::CallRecord;
-
-namespace {
-
-// The binary form of a SID, as Windows keeps it: revision 1, the count of
-// subauthorities, a 6-byte big-endian authority, then each subauthority as a
-// little-endian DWORD. Empty for text that is not a SID.
-std::string SidBytes(const std::string& text) {
+std::string standin::SidBytes(const std::string& text) {
     if (text.compare(0, 4, "S-1-") != 0) return {};
     std::vector<unsigned long long> parts;
     for (std::size_t start = 4;;) {
@@ -77,6 +70,10 @@ std::string SidBytes(const std::string& text) {
     }
     return bytes;
 }
+
+using standin::CallRecord;
+
+namespace {
 
 const HMODULE Kernel32Module = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7B000000));
 const HMODULE LoadedModule = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(0x7C000000));
@@ -117,7 +114,7 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
     if (!machine.IsToken(token)) return record.Fail(ERROR_INVALID_HANDLE);
     if (informationClass != TokenUser || returnLength == nullptr) return record.Fail(ERROR_INVALID_PARAMETER);
     if (machine.TokenFails.GetTokenInformation) return record.Fail(*machine.TokenFails.GetTokenInformation);
-    const std::string sid = SidBytes(machine.UserSid);
+    const std::string sid = standin::SidBytes(machine.UserSid);
     if (sid.empty()) {
         std::fprintf(stderr, "standin: UserSid \"%s\" is not a SID\n", machine.UserSid.c_str());
         std::abort();

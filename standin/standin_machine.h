@@ -193,6 +193,11 @@ bool SameKeyName(const std::string& a, const std::string& b);
 // Splits "A\B\C\" into {"A","B","C"}; false for an empty name inside the
 // path. The second byte of a GBK character never splits.
 bool SplitKeyPath(const std::string& path, std::vector<std::string>& names);
+// The binary form of a SID, as Windows keeps it: revision 1, the count of
+// subauthorities, a 6-byte big-endian authority, then each subauthority as a
+// little-endian DWORD. Empty for text that is not a SID ("S-1-5-21-...-1001",
+// 1 to 15 subauthorities), which no machine's UserSid may be.
+std::string SidBytes(const std::string& text);
 // What the registry orders key names by: their UTF-16 code units (it keeps
 // names in UTF-16), ASCII letters in upper case. GBK bytes order otherwise:
 // 程 (B3 CC) comes before 微 (CE A2) as bytes, after it as U+7A0B and U+5FAE.

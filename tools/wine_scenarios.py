@@ -96,17 +96,16 @@ def run_probes(prefix, out):
     """The registry probes and the debug-output probes in the prefix; True when all passed."""
     shutil.copy(os.path.join(prefix.build, 'registry_probes.exe'), prefix.unix(wine_prefix.TOOLS))
     probes = wine_prefix.TOOLS + r'\registry_probes.exe'
-    trace = os.path.join(out, 'probes.trace')
+    trace = wine_prefix.host_path(os.path.join(out, 'probes.trace'))
+    observed = {'calls': [], 'exit': None}
     try:
-        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', 'Z:' + trace.replace('/', '\\'),
-                                   '60', probes, timeout=120)
-        with open(trace) as f:
-            exits = [line.split()[1] for line in f if line.startswith('X ')]
-        checked, report = prefix.wine(probes, '--check-trace', 'Z:' + trace.replace('/', '\\'))
+        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', trace, '60', probes, timeout=120)
+        scenario_run.read_trace(os.path.join(out, 'probes.trace'), observed)
+        checked, report = prefix.wine(probes, '--check-trace', trace)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired, OSError) as error:
-        code, exits, checked, output, report = None, [], None, str(error).encode(), b''
-    passed = code == 0 and exits == ['0'] and checked == 0
-    print(f'{"PASS" if passed else "FAIL"} registry probes ({prefix.arch}, exit {exits or "none recorded"})')
+        code, checked, output, report = None, None, str(error).encode(), b''
+    passed = code == 0 and observed['exit'] == 0 and checked == 0
+    print(f'{"PASS" if passed else "FAIL"} registry probes ({prefix.arch}, exit {observed["exit"]})')
     if not passed:
         print('     ' + (output + report).decode('gbk', 'replace').strip().replace('\n', '\n     '))
     return passed

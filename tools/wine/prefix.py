@@ -24,6 +24,11 @@ class PrefixError(Exception):
     pass
 
 
+def host_path(path):
+    """The name a Wine program knows a file of this machine by: drive Z: is /."""
+    return 'Z:' + path.replace('/', '\\')
+
+
 def program_bits(path):
     """32 or 64: the machine type in the PE header of a Windows program."""
     with open(path, 'rb') as f:
@@ -184,7 +189,7 @@ class Prefix:
         # Right after the wineserver starts, an import has failed now and then
         # (once in about a hundred runs): one more try, and the output if that fails too.
         for attempt in (1, 2):
-            code, output = self.wine('reg', 'import', 'Z:' + reg_file.replace('/', '\\'), *options, timeout=300)
+            code, output = self.wine('reg', 'import', host_path(reg_file), *options, timeout=300)
             if code == 0:
                 return
             time.sleep(1)

@@ -10,7 +10,7 @@ import subprocess
 import time
 
 import display
-from prefix import DOWNLOADS, PrefixError, TOOLS
+from prefix import DOWNLOADS, PrefixError, TOOLS, host_path
 
 COLLECT_TIMEOUT = 40        # seconds the launcher may run, message box included
 WINDOW_WAIT = 25            # seconds to wait for an expected message box
@@ -41,7 +41,7 @@ def replay_member_exports(prefix, name, work, standin_run):
         if os.path.exists(out):
             os.remove(out)
         options = prefix.view_options() if part == 'machine' else []
-        code, _ = prefix.wine('reg', 'export', key, 'Z:' + out.replace('/', '\\'), *options, '/y')
+        code, _ = prefix.wine('reg', 'export', key, host_path(out), *options, '/y')
         if code == 0:
             files += ['--reg', out]
     if not files:
@@ -96,7 +96,7 @@ def observe(prefix, name, work, expected, started_log):
 def collect(prefix, trace_file, expected, observed, screenshot):
     """Runs the launcher under trace_collector.exe, closing a message box after a screenshot."""
     collector = subprocess.Popen(
-        [*prefix.command, TOOLS + r'\trace_collector.exe', 'Z:' + trace_file.replace('/', '\\'),
+        [*prefix.command, TOOLS + r'\trace_collector.exe', host_path(trace_file),
          str(COLLECT_TIMEOUT), prefix.launcher],
         env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
         cwd=prefix.unix(DOWNLOADS))  # the launcher's current folder, as after a download
