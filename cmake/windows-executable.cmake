@@ -14,7 +14,18 @@ configure_file(resources/version_strings.h.in version_strings.h @ONLY)
 # The file check fails when the exe grows past this (59,560 bytes of it are the icon).
 set(KESTLO_SIZE_BUDGET 86016 CACHE STRING "Most bytes \"Kestlo desktop.exe\" may have, without a signature")
 
+# The oldest Windows the exe runs on: XP from Service Pack 1, the first with
+# SetDllDirectoryW, its newest import (the PE header cannot say which service
+# pack). The headers then declare nothing newer, except what they do not guard
+# by version (SetDefaultDllDirectories, looked up at run time).
+set(KESTLO_OLDEST_WINDOWS 5.1)
+string(REPLACE "." ";" oldest "${KESTLO_OLDEST_WINDOWS}")
+list(GET oldest 0 oldest_major)
+list(GET oldest 1 oldest_minor)
+math(EXPR oldest_winnt "(${oldest_major} << 8) | ${oldest_minor}" OUTPUT_FORMAT HEXADECIMAL)
+
 target_link_libraries(kestlo_core PUBLIC advapi32 shell32 user32)
+target_compile_definitions(kestlo_core PUBLIC _WIN32_WINNT=${oldest_winnt} WINVER=${oldest_winnt})
 target_compile_options(kestlo_core PUBLIC
   -fno-exceptions                   # the launcher neither throws nor catches: no landing pads
   -fno-asynchronous-unwind-tables   # and so no unwind tables for its own code
@@ -45,6 +56,16 @@ target_link_options(kestlo_desktop PRIVATE
   -Wl,--no-insert-timestamp    # reproducible: no link time in the header
   -Wl,--gc-sections            # drop unreferenced functions and data
 )
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The OS and subsystem versions Windows checks before it starts the file.
+  target_link_options(kestlo_desktop PRIVATE
+    -Wl,--major-os-version,${oldest_major} -Wl,--minor-os-version,${oldest_minor}
+    -Wl,--major-subsystem-version,${oldest_major} -Wl,--minor-subsystem-version,${oldest_minor})
+  # NO_SEH: nothing in the exe installs a structured exception handler (no
+  # SafeSEH table either), so Windows must never call one in it. x64 unwinds
+  # from tables instead, and has no such flag.
+  target_link_options(kestlo_desktop PRIVATE -Wl,--no-seh)
+endif()
 # libstdc++'s throw helpers, sent to launcher/lean_runtime.cpp's aborting ones.
 # That file is a plain object: the link-time optimiser does not see calls that
 # --wrap redirects, and would drop definitions it compiled itself.
@@ -61,6 +82,20 @@ add_custom_command(TARGET kestlo_desktop POST_BUILD
   COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:kestlo_desktop> -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/print-file-info.cmake
   VERBATIM)
 
+# THIRD-PARTY-NOTICES.txt beside the exe: the notices of the runtime code the
+# link map shows linked in (resources/notices.py), for the release. GNU ld's
+# map only: lld's names an archive member without its archive.
+set(KESTLO_MINGW_COPYRIGHT /usr/share/doc/mingw-w64-common/copyright CACHE FILEPATH
+    "The toolchain's Debian copyright file, which holds the mingw-w64 runtime's licence")
+set(notices_file "")
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(notices_file ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt)
+  add_custom_command(TARGET kestlo_desktop POST_BUILD
+    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/resources/notices.py
+            ${CMAKE_CURRENT_BINARY_DIR}/kestlo_desktop.map ${KESTLO_MINGW_COPYRIGHT} ${notices_file}
+    VERBATIM)
+endif()
+
 # Which Wine prefixes the scenarios run in.
 set(KESTLO_WINE_ARCHES "win32,win64" CACHE STRING "Wine prefixes for the scenario runs: win32, win64 or both")
 
@@ -73,6 +108,17 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
             $<TARGET_FILE:kestlo_desktop> ${CMAKE_CURRENT_BINARY_DIR}/kestlo-facts.json)
 endif()
 
+# The headers refuse what is newer than the oldest Windows: a call to
+# GetTickCount64 (Vista) does not compile with the product's settings.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/newer_api.cpp
+     "#include \"platform/win32.h\"\nunsigned long long Uptime() { return GetTickCount64(); }\n")
+add_library(newer_api_refused OBJECT EXCLUDE_FROM_ALL ${CMAKE_CURRENT_BINARY_DIR}/newer_api.cpp)
+target_link_libraries(newer_api_refused PRIVATE kestlo_core)
+add_test(NAME executable.newer_api_refused
+         COMMAND ${CMAKE_COMMAND} --build ${CMAKE_CURRENT_BINARY_DIR} --target newer_api_refused)
+set_tests_properties(executable.newer_api_refused PROPERTIES
+  PASS_REGULAR_EXPRESSION "GetTickCount64[^ ]* was not declared|undeclared identifier [^ ]*GetTickCount64")
+
 # What the build put in the file, for the scripts that check or publish it
 # (resources/executable_test.py, tools/release_test.py): the one place they read it from.
 file(CONFIGURE OUTPUT kestlo-facts.json @ONLY CONTENT [[{
@@ -82,7 +128,10 @@ file(CONFIGURE OUTPUT kestlo-facts.json @ONLY CONTENT [[{
   "copyright": "@KESTLO_COPYRIGHT@",
   "version": "@PROJECT_VERSION@",
   "size_budget": @KESTLO_SIZE_BUDGET@,
-  "link_map": "@CMAKE_CURRENT_BINARY_DIR@/kestlo_desktop.map"
+  "oldest_windows": "@KESTLO_OLDEST_WINDOWS@",
+  "link_map": "@CMAKE_CURRENT_BINARY_DIR@/kestlo_desktop.map",
+  "mingw_copyright": "@KESTLO_MINGW_COPYRIGHT@",
+  "notices": "@notices_file@"
 }
 ]])
 

@@ -21,6 +21,8 @@ import sys
 import tempfile
 import unittest
 
+import notices
+
 try:
     import pefile
 except ImportError:
@@ -35,6 +37,7 @@ COMPANY, COPYRIGHT, LOGIN_URL = FACTS['company_name'], FACTS['copyright'], FACTS
 SIZE_BUDGET = FACTS['size_budget']
 LINK_MAP = FACTS['link_map'] if os.path.exists(FACTS['link_map']) else None
 VERSION = [int(part) for part in FACTS['version'].split('.')]
+OLDEST_WINDOWS = tuple(int(part) for part in FACTS['oldest_windows'].split('.'))
 VERSION_TEXT = ', '.join(map(str, VERSION)).encode()  # "1, 0, 0, 1"
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -67,8 +70,12 @@ class ExecutableTest(unittest.TestCase):
         optional = self.pe.OPTIONAL_HEADER
         self.assertEqual(optional.Magic, 0x10B, 'PE32')
         self.assertEqual(optional.Subsystem, 2, 'Windows GUI')
+        self.assertEqual((optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion),
+                         OLDEST_WINDOWS, 'OS version: the oldest Windows')
+        self.assertEqual((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion), OLDEST_WINDOWS)
+        # NO_SEH: no structured exception handler in the image may ever be called.
         for flag in ('IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE', 'IMAGE_DLLCHARACTERISTICS_NX_COMPAT',
-                     'IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE'):
+                     'IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE', 'IMAGE_DLLCHARACTERISTICS_NO_SEH'):
             self.assertTrue(getattr(optional, flag), flag)
         # DYNAMIC_BASE is only honoured with relocations to apply: ASLR needs .reloc.
         self.assertIn(b'.reloc', [section.Name.rstrip(b'\0') for section in self.pe.sections])
@@ -111,6 +118,19 @@ class ExecutableTest(unittest.TestCase):
         for member in members:
             self.assertNotRegex(member, r'unwind|demangle|vterminate|eh_|functexcept|cxa',
                                 'linked from the C++ runtime: ' + member)
+
+    def test_notices_cover_every_runtime_file_linked(self):
+        if not (LINK_MAP and FACTS['notices']):
+            self.skipTest('no notices: the GNU build writes them')
+        with open(LINK_MAP, errors='replace') as f, open(FACTS['mingw_copyright']) as c:
+            expected, uncovered = notices.notices(f.read(), c.read())
+        self.assertEqual(uncovered, [], 'linked, without a notice: add one to resources/notices.py')
+        with open(FACTS['notices']) as f:
+            self.assertEqual(f.read(), expected)
+        for text in ('2. Redistributions in binary form must reproduce the accompanying',
+                     'THIS SOFTWARE IS PROVIDED BY THE COPYRIGHT HOLDERS', 'Copyright (c) 2009',
+                     'GNU General Public License version 3\nwith the GCC Runtime Library Exception'):
+            self.assertIn(text, expected)
 
     def test_no_build_paths(self):
         self.assertNotIn(os.path.dirname(HERE).encode(), self.raw)
@@ -198,6 +218,10 @@ class ExecutableTest(unittest.TestCase):
         for absent in ('dependency', 'compatibility', 'dpiAware', 'requireAdministrator', 'highestAvailable'):
             self.assertNotIn(absent, text)
         self.assertEqual(text.count('<requestedExecutionLevel'), 1)
+        # Windows XP reads trustInfo only in its own namespace, declared once:
+        # two declarations on one element can restart XP SP2 (KB921337).
+        self.assertIn('<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">', text)
+        self.assertEqual(text.count('xmlns'), 2)
 
 
 if __name__ == '__main__':

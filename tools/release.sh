@@ -3,8 +3,9 @@
 #
 #   tools/release.sh [--allow-dirty] [--no-timestamp] [--dist DIR] [--build DIR]
 #
-# dist/ (or DIR) receives "Kestlo desktop.exe", SHA256SUMS (for sha256sum -c)
-# and BUILD-INFO.txt, and nothing else is ever written or deleted there: a
+# dist/ (or DIR) receives "Kestlo desktop.exe", THIRD-PARTY-NOTICES.txt (the
+# licences of the runtime code linked in), SHA256SUMS (for sha256sum -c) and
+# BUILD-INFO.txt, and nothing else is ever written or deleted there: a
 # DIR that holds any other file is refused untouched. The new release is
 # staged beside DIR and replaces the previous one only once it is complete, in
 # one rename; on any failure or interruption the previous release stays as it
@@ -52,7 +53,8 @@ dist=$(realpath -m -- "$dist")
 [ -z "$build" ] || build=$(realpath -m -- "$build")
 cd "$root"
 exe="Kestlo desktop.exe"
-release_files=("$exe" SHA256SUMS BUILD-INFO.txt)
+notices=THIRD-PARTY-NOTICES.txt
+release_files=("$exe" "$notices" SHA256SUMS BUILD-INFO.txt)
 is_release_file() {
   local file
   [ -f "$1" ] && [ ! -L "$1" ] || return 1
@@ -192,7 +194,8 @@ else
   echo "security suites will warn about or block an unsigned download; sign before publishing."
 fi
 
-(cd "$new" && sha256sum "$exe" > SHA256SUMS)
+cp "$build/$notices" "$new/$notices"
+(cd "$new" && sha256sum "$exe" "$notices" > SHA256SUMS)
 cat > "$new/BUILD-INFO.txt" <<EOF
 Kestlo desktop release
 commit: $(git rev-parse HEAD)

@@ -10,12 +10,14 @@ run the signed exe (where Wine cannot run 32-bit programs, the windows-x64
 build beside it, signed the same way, runs instead). Needs openssl, osslsigncode and, for the Wine part, what
 tools/wine_scenarios.py needs.
 """
+import http.server
 import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -26,7 +28,7 @@ BUILD_WINDOWS = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else os.pa
 RELEASE_BUILD = os.path.join(ROOT, 'build', 'release-test')
 FACTS = os.path.join(BUILD_WINDOWS, 'kestlo-facts.json')  # written by the build
 PASSWORD = 'correct horse battery\n'
-TIMESTAMP_URL = 'http://timestamp.invalid/rfc3161'
+NOTICES = 'THIRD-PARTY-NOTICES.txt'
 # What a release folder holds before each run: a failed run must leave it so.
 PREVIOUS = {EXE: 'the previous release\n', 'SHA256SUMS': 'its sums\n', 'BUILD-INFO.txt': 'its build\n'}
 
@@ -42,6 +44,44 @@ unique_subject = no
 [ anything ]
 commonName = supplied
 """
+# openssl ts -reply's settings for the local time-stamp authority.
+TSA_CONFIG = """[ tsa ]
+default_tsa = local
+[ local ]
+serial = tsa-serial
+signer_digest = sha256
+default_policy = 1.2.3.4.1
+digests = sha256, sha1
+ess_cert_id_alg = sha1
+"""
+
+
+def time_stamp_authority(folder, certificates):
+    """A local RFC 3161 time-stamp server (openssl ts -reply over HTTP); returns its URL."""
+    certificates.issue('tsa', 'critical,timeStamping')
+    certificates.write('tsa.cnf', TSA_CONFIG)
+    certificates.write('tsa-serial', '01\n')
+
+    class Responder(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            with open(os.path.join(folder, 'query.tsq'), 'wb') as f:
+                f.write(self.rfile.read(int(self.headers['Content-Length'])))
+            run('openssl', 'ts', '-reply', '-config', 'tsa.cnf', '-queryfile', 'query.tsq', '-inkey', 'tsa.key',
+                '-signer', 'tsa.pem', '-chain', 'ca.pem', '-out', 'reply.tsr', cwd=folder)
+            with open(os.path.join(folder, 'reply.tsr'), 'rb') as f:
+                reply = f.read()
+            self.send_response(200)
+            self.send_header('Content-Type', 'application/timestamp-reply')
+            self.send_header('Content-Length', str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.HTTPServer(('127.0.0.1', 0), Responder)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return f'http://127.0.0.1:{server.server_port}/'
 
 
 def run(*command, cwd=None, env=None, check=True):
@@ -119,9 +159,8 @@ class ReleaseTest(unittest.TestCase):
         shutil.rmtree(RELEASE_BUILD, ignore_errors=True)  # this test's own build folder
         cls.certificates = Certificates(os.path.join(cls.scratch, 'pki'))
         cls.signing = cls.certificates.issue('good', 'codeSigning')
-        # osslsigncode seen through a wrapper that records its arguments, and
-        # drops the time-stamp server (there is no network here) before
-        # handing on to the real one.
+        cls.timestamp_url = time_stamp_authority(cls.certificates.folder, cls.certificates)
+        # osslsigncode seen through a wrapper that records its arguments.
         wrapper_folder = os.path.join(cls.scratch, 'bin')
         os.makedirs(wrapper_folder)
         cls.osslsigncode_log = os.path.join(cls.scratch, 'osslsigncode.log')
@@ -129,12 +168,7 @@ class ReleaseTest(unittest.TestCase):
         with open(wrapper, 'w') as f:
             f.write(f'''#!/bin/bash
 printf '%s\\n' "$*" >> '{cls.osslsigncode_log}'
-args=()
-while [ $# -gt 0 ]; do
-  if [ "$1" = -ts ]; then shift 2; continue; fi
-  args+=("$1"); shift
-done
-exec /usr/bin/osslsigncode "${{args[@]}}"
+exec /usr/bin/osslsigncode "$@"
 ''')
         os.chmod(wrapper, 0o755)
         cls.path_with_wrapper = wrapper_folder + os.pathsep + os.environ['PATH']
@@ -155,7 +189,7 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         env = {k: v for k, v in os.environ.items() if not k.startswith('KESTLO_SIGN_')}
         env['PATH'] = cls.path_with_wrapper
         if signing and timestamp:
-            env['KESTLO_SIGN_TIMESTAMP_URL'] = TIMESTAMP_URL
+            env['KESTLO_SIGN_TIMESTAMP_URL'] = cls.timestamp_url
         env.update(signing or {})
         env.update(extra_env or {})
         command = [RELEASE, '--allow-dirty', '--dist', dist, '--build', RELEASE_BUILD, *args]
@@ -166,21 +200,34 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         return {'KESTLO_SIGN_PKCS12': pkcs12 or cls.signing,
                 'KESTLO_SIGN_PASSWORD_FILE': password_file or cls.certificates.password_file}
 
-    def test_signs_with_sha256_and_the_time_stamp_server(self):
+    def test_signs_with_sha256_and_a_time_stamp_or_not_at_all(self):
         self.assertEqual(self.signed.returncode, 0, self.signed.stdout + self.signed.stderr)
-        self.assertEqual(sorted(os.listdir(self.signed_dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS'])
+        self.assertEqual(sorted(os.listdir(self.signed_dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS', NOTICES])
         with open(self.osslsigncode_log) as f:
             signing_call = f.readline()
-        self.assertIn(f'-ts {TIMESTAMP_URL}', signing_call)
+        self.assertIn(f'-ts {self.timestamp_url}', signing_call)
         self.assertIn('-h sha256', signing_call)
         self.assertIn(f'-readpass {self.certificates.password_file}', signing_call)
         self.assertNotIn(PASSWORD.strip(), signing_call, 'the password never reaches a command line')
 
-    def test_signature_verifies_and_checksums_hold(self):
-        verified = run('osslsigncode', 'verify', '-CAfile', self.certificates.ca, '-in', self.signed_exe, check=False)
+        # Without a time-stamp server, signing is refused unless --no-timestamp says so.
+        result, dist = self.release(self.signing_env(), timestamp=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('KESTLO_SIGN_TIMESTAMP_URL is not set', result.stderr)
+        self.assertIn('--no-timestamp', result.stderr)
+        self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
+
+    def test_signature_and_time_stamp_verify_and_checksums_hold(self):
+        ca = self.certificates.ca
+        verified = run('osslsigncode', 'verify', '-CAfile', ca, '-TSA-CAfile', ca, '-in', self.signed_exe, check=False)
         self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
         self.assertIn('Signature verification: ok', verified.stdout)
-        self.assertEqual(run('sha256sum', '-c', 'SHA256SUMS', cwd=self.signed_dist).stdout.strip(), f'{EXE}: OK')
+        self.assertIn('Timestamp Server Signature verification: ok', verified.stdout)
+        self.assertIn('Timestamp time: ', verified.stdout)
+        self.assertEqual(run('sha256sum', '-c', 'SHA256SUMS', cwd=self.signed_dist).stdout.split(),
+                         ['Kestlo', 'desktop.exe:', 'OK', f'{NOTICES}:', 'OK'])
+        with open(os.path.join(self.signed_dist, NOTICES)) as f:
+            self.assertIn('Redistributions in binary form must reproduce', f.read())
 
     def test_unsigned_bytes_are_reproducible(self):
         # The signature taken off, the release folder's build, and the windows
@@ -239,7 +286,7 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         self.assertIn('NOT SIGNED', result.stdout)
         self.assertEqual(self.leftovers(dist), [])
-        self.assertEqual(sorted(os.listdir(dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS'])
+        self.assertEqual(sorted(os.listdir(dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS', NOTICES])
         self.assertEqual(sha256(os.path.join(dist, EXE)), sha256(os.path.join(BUILD_WINDOWS, EXE)))
         with open(os.path.join(dist, 'BUILD-INFO.txt')) as f:
             self.assertIn('signed: no', f.read())
@@ -266,13 +313,6 @@ exec /usr/bin/osslsigncode "${{args[@]}}"
                 self.assertIn(message, result.stderr)
                 self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
                 self.assertEqual(self.leftovers(dist), [])
-
-    def test_signing_needs_a_time_stamp_server_or_no_timestamp(self):
-        result, dist = self.release(self.signing_env(), timestamp=False)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn('KESTLO_SIGN_TIMESTAMP_URL is not set', result.stderr)
-        self.assertIn('--no-timestamp', result.stderr)
-        self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
 
     def test_warns_of_a_password_file_others_can_read(self):
         readable = self.certificates.write('readable-password', PASSWORD)
