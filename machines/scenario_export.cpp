@@ -1,5 +1,6 @@
 #include "machines/scenario_export.h"
 
+#include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
 
 #include <cstdio>
@@ -52,15 +53,42 @@ std::string JsonString(const std::string& utf8) {
 
 std::string HexDigits(const std::string& bytes) { return Hex(bytes, ""); }
 
+namespace {
+
+std::string RootName(ScenarioRoot root, const std::string& userSid) {
+    return root == ScenarioRoot::Machine || root == ScenarioRoot::Machine64 ? "HKEY_LOCAL_MACHINE\\"
+           : root == ScenarioRoot::Users                                    ? "HKEY_USERS\\"
+                                                                            : "HKEY_USERS\\" + userSid + "\\";
+}
+
+std::string RegFile(const std::string& text) {
+    return "\xFF\xFE" + Utf8ToUtf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + text);
+}
+
+}  // namespace
+
+std::string ExportUndoFile(const Scenario& scenario, bool otherView, const std::string& userSid) {
+    // A fresh prefix has the machine-wide key, empty, and no per-user one.
+    const auto withoutSlash = [](const std::string& path) { return path.substr(0, path.size() - 1); };  // no trailing '\\'
+    const std::string machine = "HKEY_LOCAL_MACHINE\\" + withoutSlash(MachineUninstallPath);
+    std::string text = "[-" + machine + "]\r\n\r\n[" + machine + "]\r\n\r\n";
+    if (otherView) return RegFile(text);
+    text += "[-HKEY_USERS\\" + userSid + withoutSlash(UserUninstallSuffix) + "]\r\n\r\n";
+    for (const ScenarioKey& key : scenario.Keys) {
+        if (key.Root != ScenarioRoot::Users) continue;
+        // Another user's hive goes whole; in .Default or the user's own, only the key.
+        const std::string hive = key.Path.substr(0, key.Path.find('\\'));
+        const bool kept = hive == ".Default" || hive == userSid;
+        text += "[-HKEY_USERS\\" + GbkToUtf8(kept ? key.Path : hive) + "]\r\n\r\n";
+    }
+    return RegFile(text);
+}
+
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid) {
     std::string text;
     for (const ScenarioKey& key : scenario.Keys) {
         if ((key.Root == ScenarioRoot::Machine64) != otherView) continue;
-        const std::string root = key.Root == ScenarioRoot::Machine || key.Root == ScenarioRoot::Machine64
-                                     ? "HKEY_LOCAL_MACHINE\\"
-                                 : key.Root == ScenarioRoot::Users ? "HKEY_USERS\\"
-                                                                   : "HKEY_USERS\\" + userSid + "\\";
-        text += "[" + root + GbkToUtf8(key.Path) + "]\r\n";
+        text += "[" + RootName(key.Root, userSid) + GbkToUtf8(key.Path) + "]\r\n";
         for (const ScenarioValue& value : key.Values) {
             // hex(N): the type as it is, whatever its number; text types in
             // UTF-16, as the registry keeps them.
@@ -71,8 +99,7 @@ std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::s
         }
         text += "\r\n";
     }
-    if (text.empty()) return text;
-    return "\xFF\xFE" + Utf8ToUtf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + text);
+    return text.empty() ? text : RegFile(text);
 }
 
 std::string ExportExpectations(const Scenario& scenario) {
@@ -83,7 +110,8 @@ std::string ExportExpectations(const Scenario& scenario) {
     json += "],\n \"start\": " + (expected.StartedFile ? JsonString(GbkToUtf8(*expected.StartedFile)) : "null");
     json += ",\n \"argument\": " + JsonString(LoginPageUrl);
     json += ",\n \"message\": " + std::string(expected.MessageBox ? "true" : "false");
-    json += ",\n \"caption\": " + JsonString(GbkToUtf8(NoBrowserCaption)) + ",\n \"trace\": [";
+    json += ",\n \"caption\": " + JsonString(GbkToUtf8(NoBrowserCaption));
+    json += ",\n \"text\": " + JsonString(GbkToUtf8(NoBrowserMessage)) + ",\n \"trace\": [";
     for (std::size_t i = 0; i < expected.TraceLines.size(); ++i)
         json += (i > 0 ? ",\n   \"" : "\n   \"") + Hex(expected.TraceLines[i], "") + "\"";
     json += "],\n \"calls\": [";

@@ -18,8 +18,13 @@ namespace machines {
 // scenario's GBK bytes; other types are stored byte for byte.
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid);
 
+// A .reg file that takes one registry view back to a fresh prefix's once the
+// scenario has run: the uninstall keys emptied, and the keys it made under
+// HKEY_USERS deleted (another user's whole hive).
+std::string ExportUndoFile(const Scenario& scenario, bool otherView, const std::string& userSid);
+
 // {"files": [...], "start": "..." or null, "argument": the login page,
-//  "message": true|false, "caption": the message box's title,
+//  "message": true|false, "caption" and "text": the message box's,
 //  "trace": ["<hex of the line's GBK bytes>", ...],
 //  "calls": ["<hex>", ...]}: paths in UTF-8, the trace byte-exact, and the
 // OutputDebugStringA calls that write it (TraceCalls).

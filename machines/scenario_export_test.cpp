@@ -114,6 +114,7 @@ TEST(ExportExpectations, GivesTheTraceByteExactAndTheCallsThatWriteIt) {
               " \"argument\": \"" + std::string(LoginPageUrl) + "\",\n"
               " \"message\": false,\n"
               " \"caption\": \"\xE6\x8F\x90\xE7\xA4\xBA\",\n"
+              " \"text\": " + machines::JsonString(machines::GbkToUtf8(NoBrowserMessage)) + ",\n"
               " \"trace\": [\n   \"cce1cabe\",\n   \"\"],\n"
               " \"calls\": [\"cce1cabe\", \"0a\", \"\", \"0a\"]}\n");
 }

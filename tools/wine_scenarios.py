@@ -9,12 +9,12 @@ The scenario files are read by the host tool alone (TOOL, kestlo-standin-run
 --export), which writes each as .reg files and expectations; --random adds the
 seeded random machines FIRST .. FIRST+COUNT-1, each expected to do exactly
 what it does on the stand-in. For each architecture one fresh prefix is made
-(tools/wine/prefix.py); before each scenario its registry is restored from the
-snapshot taken then, the scenario imported, the stand-in browser
+(tools/wine/prefix.py), its one wineserver kept throughout; for each scenario the
+scenario is imported (and undone after the run), the stand-in browser
 (tools/windows/fake_browser.cpp) copied to each of its files, and the launcher
-run under trace_collector.exe with LC_ALL=zh_CN.UTF-8 (ANSI code page 936); a
-message box is closed after a screenshot (tools/wine/display.py). What an
-observer sees is checked against the expectations (tools/wine/scenario_run.py).
+run under trace_collector.exe with LC_ALL=zh_CN.UTF-8 (ANSI code page 936),
+which answers a message box and returns once the launcher and whatever it
+started have ended. Prefixes run at the same time. What an observer sees is checked against the expectations (tools/wine/scenario_run.py).
 
 --plant-dlls runs a copy of the launcher from a Downloads folder beside DLLs
 named like the system DLLs it preloads (PreloadedSystemDlls, which the host
@@ -31,6 +31,7 @@ DISPLAY it restarts itself under xvfb-run. Ends with "N passed, N failed";
 exits 1 if any failed, 77 (skipped) where 32-bit programs cannot run.
 """
 import argparse
+import concurrent.futures
 import json
 import os
 import shutil
@@ -80,7 +81,7 @@ def parse_args():
 
 def check_tools(args):
     """Stops with a message naming what is missing."""
-    for tool in ('wine', 'wineserver', 'xdotool', 'import'):
+    for tool in ('wine', 'wineserver', 'xvfb-run'):
         if shutil.which(tool) is None:
             sys.exit(f'{tool} is missing: run tools/install-deps.sh all')
     for name in ('Kestlo desktop.exe', 'trace_collector.exe', 'fake_browser.exe') + (
@@ -129,11 +130,12 @@ def run_one(prefix, name, exported, args):
     if not problems:
         print(f'PASS {label}, {time.time() - started:.1f} s)', flush=True)
         return True
-    print(f'FAIL {label}, {time.time() - started:.1f} s)')
+    report = [f'FAIL {label}, {time.time() - started:.1f} s)']
     if random:
-        print(f'     the machine: {args.standin_run} --random {name[len("random-"):]}')
-    for problem in problems:
-        print('     ' + problem.replace('\n', '\n     '))
+        report.append(f'the machine: {args.standin_run} --random {name[len("random-"):]}')
+    report += problems
+    # One write: prefixes run at once.
+    print('\n     '.join(line.replace('\n', '\n     ') for line in report), flush=True)
     return False
 
 
@@ -162,18 +164,20 @@ def main():
     started = time.time()
     for boot in [prefix.create() for prefix in prefixes]:  # in parallel: 10-20 s each
         boot.wait(timeout=300)
-    results = []
-    try:
-        for prefix in prefixes:
-            prefix.ready()
-            print(f'{prefix.arch} prefix ready after {time.time() - started:.0f} s', flush=True)
-            os.makedirs(os.path.join(args.out, prefix.arch), exist_ok=True)
-            if args.probes:
-                results.append(run_probes(prefix, os.path.join(args.out, prefix.arch)))
-            results += [run_one(prefix, name, exported, args) for name in names]
-    finally:
-        for prefix in prefixes:
+
+    def run_prefix(prefix):
+        """Every run in one prefix; each prefix has a wineserver of its own, so they overlap."""
+        prefix.ready()
+        print(f'{prefix.arch} prefix ready after {time.time() - started:.0f} s', flush=True)
+        os.makedirs(os.path.join(args.out, prefix.arch), exist_ok=True)
+        try:
+            results = [run_probes(prefix, os.path.join(args.out, prefix.arch))] if args.probes else []
+            return results + [run_one(prefix, name, exported, args) for name in names]
+        finally:
             prefix.stop_server()
+
+    with concurrent.futures.ThreadPoolExecutor(len(prefixes)) as pool:
+        results = [result for results in pool.map(run_prefix, prefixes) for result in results]
     print(f'Wine suite took {time.time() - started:.0f} s')
     if args.random:
         print(f'random machines compared with the stand-in: {args.random[1] * len(prefixes)}')

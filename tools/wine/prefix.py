@@ -1,11 +1,10 @@
-"""A Wine prefix for the runs of the real executable: made once per run,
-its registry restored from a snapshot before each scenario."""
+"""A Wine prefix for the runs of the real executable: made once per run, its
+one wineserver kept for every scenario, each of which undoes its own keys."""
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 SKIPPED = 77  # exit code that ctest reports as a skipped test (SKIP_RETURN_CODE)
 TOOLS = r'C:\kestlo-e2e-tools'
@@ -17,7 +16,6 @@ DOWNLOADS = r'C:\users\Public\Downloads'
 # program can keep it out, so it is not planted.
 WINE_LOADS_BEFORE_MAIN = ('version',)
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
-REGISTRY_FILES = ('system.reg', 'user.reg', 'userdef.reg')
 
 
 class PrefixError(Exception):
@@ -97,21 +95,19 @@ class Prefix:
             self.env['WINELOADER'] = self.command[0]
         self.bits = program_bits(os.path.join(build, 'Kestlo desktop.exe'))
         self.drive_c = os.path.join(folder, 'drive_c')
-        self.snapshot = os.path.join(folder + '.snapshot')
         self.launcher = (DOWNLOADS if self.planted else TOOLS) + r'\Kestlo desktop.exe'
 
     def create(self):
         """Starts making the prefix; returns the process to wait for (10-20 s)."""
-        for folder in (self.folder, self.snapshot):
-            if os.path.exists(folder):
-                self.stop_server()
-                shutil.rmtree(folder)
+        if os.path.exists(self.folder):
+            self.stop_server()
+            shutil.rmtree(self.folder)
         os.makedirs(self.folder)
         return subprocess.Popen([*self.command, 'wineboot', '-i'], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def ready(self):
-        """Copies the programs in and takes the snapshot that restore() goes back to."""
+        """Copies the programs in and starts the prefix's wineserver."""
         subprocess.run(['wineserver', '-w'], env=self.env, check=True)
         tools = self.unix(TOOLS)
         os.makedirs(tools, exist_ok=True)
@@ -124,21 +120,8 @@ class Prefix:
             for name in self.planted:
                 shutil.copy(os.path.join(self.build, 'planted.dll'), os.path.join(downloads, name + '.dll'))
             os.makedirs(self.unix(PLANTED_MARKERS), exist_ok=True)
-        os.makedirs(self.snapshot)
-        for name in REGISTRY_FILES:
-            shutil.copy2(os.path.join(self.folder, name), self.snapshot)
-        self.start_server()
-
-    def restore(self):
-        """Puts the registry back as it was when the prefix was made."""
-        self.stop_server()
-        for name in REGISTRY_FILES:
-            shutil.copy2(os.path.join(self.snapshot, name), self.folder)
-        self.start_server()
-
-    def start_server(self):
-        # One wineserver until the next restore, started with the GBK locale:
-        # it keeps the locale it started with.
+        # One wineserver for every run, started with the GBK locale: it keeps
+        # the locale it started with.
         subprocess.run(['wineserver', '-p'], env=self.env, check=True)
 
     def stop_server(self):
@@ -159,7 +142,7 @@ class Prefix:
             raise PrefixError(f'files must be on drive C: {windows_path}')
         return os.path.join(self.drive_c, *windows_path[3:].split('\\'))
 
-    def wine(self, *args, timeout=60):
+    def wine(self, *args, timeout=60, cwd=None):
         """Runs a Wine program; returns (exit code, its standard output and error).
 
         Output goes through a file, not a pipe: the first Wine program of a
@@ -167,7 +150,7 @@ class Prefix:
         pipe would then never reach its end."""
         with tempfile.TemporaryFile() as out:
             code = subprocess.run([*self.command, *args], env=self.env, stdout=out, stderr=out,
-                                  stdin=subprocess.DEVNULL, timeout=timeout).returncode
+                                  stdin=subprocess.DEVNULL, timeout=timeout, cwd=cwd).returncode
             out.seek(0)
             return code, out.read()
 
@@ -186,12 +169,7 @@ class Prefix:
         if self.arch == 'win32' and other_view:
             return  # a 32-bit Windows has no other view
         options = self.view_options(other_view)
-        # Right after the wineserver starts, an import has failed now and then
-        # (once in about a hundred runs): one more try, and the output if that fails too.
-        for attempt in (1, 2):
-            code, output = self.wine('reg', 'import', host_path(reg_file), *options, timeout=300)
-            if code == 0:
-                return
-            time.sleep(1)
-        raise PrefixError(f'reg import failed twice on {reg_file}, exit code {code}: '
-                          + output.decode('utf-8', 'replace').strip())
+        code, output = self.wine('reg', 'import', host_path(reg_file), *options, timeout=300)
+        if code != 0:
+            raise PrefixError(f'reg import failed on {reg_file}, exit code {code}: '
+                              + output.decode('utf-8', 'replace').strip())

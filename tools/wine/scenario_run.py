@@ -7,14 +7,10 @@ import os
 import re
 import shutil
 import subprocess
-import time
 
-import display
 from prefix import DOWNLOADS, PrefixError, TOOLS, host_path
 
-COLLECT_TIMEOUT = 40        # seconds the launcher may run, message box included
-WINDOW_WAIT = 25            # seconds to wait for an expected message box
-BROWSER_WAIT = 10           # seconds to wait for a started browser's record
+COLLECT_TIMEOUT = 40        # seconds the launcher and the browser it starts may run
 STARTED_LOG = r'C:\kestlo-e2e\started.log'  # written by tools/windows/fake_browser.cpp
 
 
@@ -53,14 +49,14 @@ def replay_member_exports(prefix, name, work, standin_run):
 
 
 def run(prefix, export_dir, name, work, standin_run):
-    """Restores the prefix's registry, imports the scenario, replays reg.exe's
-    exports of it, runs the launcher. Returns (expected, observed)."""
+    """Imports the scenario, replays reg.exe's exports of it, runs the
+    launcher, and undoes the import. Returns (expected, observed)."""
     expected = load(export_dir, name)
-    prefix.restore()
-    for other_view in (False, True):
-        reg = os.path.join(export_dir, name + ('.other.reg' if other_view else '.own.reg'))
-        if os.path.exists(reg):
-            prefix.import_reg(reg, other_view)
+    base = os.path.join(export_dir, name)
+    views = [(view, other) for view, other in (('.own.reg', False), ('.other.reg', True))
+             if os.path.exists(base + view)]
+    for view, other_view in views:
+        prefix.import_reg(base + view, other_view)
     created = []
     for file in expected['files']:
         target = prefix.unix(file)
@@ -78,54 +74,43 @@ def run(prefix, export_dir, name, work, standin_run):
         for target in created:
             if os.path.exists(target):
                 os.remove(target)
+        for view, other_view in views:  # the registry back as the prefix was made
+            prefix.import_reg(base + '.undo' + view, other_view)
     return expected, observed
 
 
 def observe(prefix, name, work, expected, started_log):
     """What an observer of the run sees: the trace, the exit code, the message
-    box (closed after a screenshot) and the browser started."""
-    observed = {'trace': [], 'calls': [], 'exit': None, 'message': False, 'screenshot': None,
-                'started': None, 'command': None, 'records': 0}
+    box (answered by the collector) and the browser started."""
+    observed = {'trace': [], 'calls': [], 'exit': None, 'boxes': [], 'started': None, 'command': None,
+                'records': 0}
     trace_file = os.path.join(work, name + '.trace')
-    collect(prefix, trace_file, expected, observed, os.path.join(work, name + '.png'))
+    # The collector returns once the launcher and whatever it started have ended.
+    prefix.wine(TOOLS + r'\trace_collector.exe', host_path(trace_file), str(COLLECT_TIMEOUT), prefix.launcher,
+                timeout=COLLECT_TIMEOUT + 30, cwd=prefix.unix(DOWNLOADS))  # as after a download
     read_trace(trace_file, observed)
-    read_started(started_log, expected, observed)
+    if os.path.exists(started_log):
+        with open(started_log, 'rb') as f:
+            record = f.read().decode('gbk', 'replace').splitlines()
+        observed['started'] = record[0][len('module '):] if record else ''
+        observed['command'] = record[1][len('command '):] if len(record) > 1 else ''
+        observed['records'] = len(record) // 2
     return observed
 
 
-def collect(prefix, trace_file, expected, observed, screenshot):
-    """Runs the launcher under trace_collector.exe, closing a message box after a screenshot."""
-    collector = subprocess.Popen(
-        [*prefix.command, TOOLS + r'\trace_collector.exe', host_path(trace_file),
-         str(COLLECT_TIMEOUT), prefix.launcher],
-        env=prefix.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-        cwd=prefix.unix(DOWNLOADS))  # the launcher's current folder, as after a download
-    deadline = time.time() + COLLECT_TIMEOUT + 15
-    window_deadline = time.time() + (WINDOW_WAIT if expected['message'] else COLLECT_TIMEOUT)
-    while collector.poll() is None and time.time() < deadline:
-        window = display.window_named(expected['caption']) if time.time() < window_deadline else None
-        if window:
-            observed['message'], observed['screenshot'] = True, screenshot
-            display.close_after_screenshot(window, screenshot)
-            window_deadline = 0
-        time.sleep(0.3)
-    if collector.poll() is None:
-        collector.kill()
-        collector.wait()
-        raise PrefixError('the launcher did not end in time')
-
-
 def read_trace(trace_file, observed):
-    """The collector's record: each debug string, then the exit code."""
+    """The collector's record: each debug string, a message box, then the exit code."""
     with open(trace_file) as f:
         for line in f:
             kind, _, rest = line.strip().partition(' ')
             if kind == 'S':
                 observed['calls'].append(bytes.fromhex(rest))
+            elif kind == 'M':
+                observed['boxes'].append(tuple(bytes.fromhex(part) for part in (rest.split(' ') + [''])[:2]))
             elif kind == 'X':
                 observed['exit'] = int(rest)
             elif kind == 'T':
-                observed['exit'] = 'still running after %d s' % COLLECT_TIMEOUT
+                observed['exit'] = 'still running (or a program it started) after %d s' % COLLECT_TIMEOUT
     observed['trace'] = trace_lines(observed['calls'])
 
 
@@ -134,20 +119,6 @@ def trace_lines(calls):
     unended last line as a line of its own."""
     lines = b''.join(calls).split(b'\n')
     return lines[:-1] if lines[-1] == b'' else lines
-
-
-def read_started(started_log, expected, observed):
-    """The stand-in browser's record, which it writes shortly after the launcher exits."""
-    wait_until = time.time() + (BROWSER_WAIT if expected['start'] else 1.5)
-    while time.time() < wait_until and not os.path.exists(started_log):
-        time.sleep(0.2)
-    time.sleep(0.3)
-    if os.path.exists(started_log):
-        with open(started_log, 'rb') as f:
-            record = f.read().decode('gbk', 'replace').splitlines()
-        observed['started'] = record[0][len('module '):] if record else ''
-        observed['command'] = record[1][len('command '):] if len(record) > 1 else ''
-        observed['records'] = len(record) // 2
 
 
 def check(expected, observed):
@@ -159,8 +130,9 @@ def check(expected, observed):
         problems.append('the lines are right but not the OutputDebugStringA calls that wrote them')
     if observed['exit'] != 0:
         problems.append(f'exit code {observed["exit"]}, expected 0')
-    if expected['message'] != observed['message']:
-        problems.append('message box ' + ('not shown' if expected['message'] else 'shown unexpectedly'))
+    boxes = [(expected['caption'].encode('gbk'), expected['text'].encode('gbk'))] if expected['message'] else []
+    if observed['boxes'] != boxes:
+        problems.append(f'message boxes {observed["boxes"]}, expected {boxes}')
     if observed['replay'] is not None:
         problems += check_replay(expected, observed['replay'])
     want = expected['start']
@@ -223,8 +195,8 @@ def describe(name, arch, expected, observed):
     if observed['started'] is not None:
         print(f'Started: {observed["started"]}  (a stand-in browser that records how it was started)')
         print(f'  with the command line: {observed["command"]}')
-    if observed['message']:
-        print(f'Message box "{expected["caption"]}" shown; screenshot: {observed["screenshot"]}')
-    if observed['started'] is None and not observed['message']:
+    for caption, text in observed['boxes']:
+        print(f'Message box "{caption.decode("gbk")}": {text.decode("gbk")} (answered with OK)')
+    if observed['started'] is None and not observed['boxes']:
         print('Nothing started and no message shown.')
     print(f'Exit code: {observed["exit"]}')
