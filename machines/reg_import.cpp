@@ -73,21 +73,6 @@ bool Unquote(const std::string& line, std::size_t& at, std::string& text) {
     return false;
 }
 
-bool HexBytes(const std::string& list, std::string& bytes) {
-    std::size_t at = 0;
-    while (at < list.size()) {
-        while (at < list.size() && list[at] == ' ') ++at;
-        const std::size_t end = std::min(list.find(',', at), list.size());
-        std::string word = list.substr(at, end - at);
-        word.erase(word.find_last_not_of(' ') + 1);
-        if (word.size() != 2 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-        bytes += static_cast<char>(std::strtoul(word.c_str(), nullptr, 16));
-        at = end + 1;
-        if (end == list.size() - 1) return false;  // a trailing comma
-    }
-    return true;
-}
-
 // The text after '=': its type and the bytes RegEnumValueA hands out.
 bool ParseData(const std::string& data, bool unicode, ScenarioValue& value, std::string& expected) {
     expected = "\"text\", dword:XXXXXXXX, hex:... or hex(N):... after =";
@@ -127,7 +112,7 @@ bool ParseData(const std::string& data, bool unicode, ScenarioValue& value, std:
         return false;
     }
     std::string bytes;
-    if (!HexBytes(data.substr(colon + 1), bytes)) {
+    if (!ParseHexBytes(data.substr(colon + 1), ',', bytes)) {
         expected = "hex bytes such as 43,00,3a,00";
         return false;
     }

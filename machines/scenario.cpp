@@ -121,17 +121,28 @@ bool ExpandLines(const std::string& text, std::vector<std::pair<int, std::string
     return true;
 }
 
-bool ParseHexBytes(const std::string& text, std::string& bytes) {
-    std::istringstream in(text);
-    std::string word;
-    while (in >> word) {
-        if (word.size() != 2 || word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-        bytes += static_cast<char>(std::stoi(word, nullptr, 16));
+}  // namespace
+
+bool ParseHexBytes(const std::string& text, char separator, std::string& bytes) {
+    const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    std::size_t at = text.find_first_not_of(' ');
+    while (at != std::string::npos && at < text.size()) {
+        if (at + 1 >= text.size() || !isHex(text[at]) || !isHex(text[at + 1])) return false;
+        bytes += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
+        const std::size_t next = text.find_first_not_of(' ', at += 2);
+        if (next == std::string::npos || separator == '\0') {
+            at = next;
+        } else if (separator == ' ') {
+            if (next == at) return false;  // "4142": pairs run together
+            at = next;
+        } else {
+            if (text[next] != separator) return false;
+            at = text.find_first_not_of(' ', next + 1);
+            if (at == std::string::npos) return false;  // a trailing separator
+        }
     }
     return true;
 }
-
-}  // namespace
 
 std::string Utf8ToGbk(const std::string& text) { return Convert(text, "GBK", "UTF-8"); }
 std::string GbkToUtf8(const std::string& text) { return Convert(text, "UTF-8", "GBK"); }
@@ -188,7 +199,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
                 for (int shift = 0; shift < 32; shift += 8) value.Data += static_cast<char>((number32 >> shift) & 0xFF);
             } else if (type == "binary") {
                 value.Type = REG_BINARY;
-                if (!ParseHexBytes(rest, value.Data)) return fail("binary data must be hex bytes such as 41 00");
+                if (!ParseHexBytes(rest, ' ', value.Data)) return fail("binary data must be hex bytes such as 41 00");
             } else {
                 return fail("value type must be sz, expand_sz, dword or binary");
             }

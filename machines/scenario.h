@@ -54,6 +54,11 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
 // run and the Wine run of a scenario agree.
 void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine);
 
+// Bytes written as pairs of hex digits ("41 42 00"): between pairs one
+// `separator` (',' in .reg files, ' ' in scenarios, '\0' for none), with
+// spaces around it. False on anything else, a trailing separator included.
+bool ParseHexBytes(const std::string& text, char separator, std::string& bytes);
+
 // Conversions between the scenario files' UTF-8 and the launcher's GBK; bytes
 // that do not convert are kept as they are.
 std::string Utf8ToGbk(const std::string& text);

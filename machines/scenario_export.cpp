@@ -51,8 +51,6 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-std::string HexDigits(const std::string& bytes) { return Hex(bytes, ""); }
-
 namespace {
 
 std::string RootName(ScenarioRoot root, const std::string& userSid) {
@@ -102,21 +100,10 @@ std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::s
     return text.empty() ? text : RegFile(text);
 }
 
-std::string ExportExpectations(const Scenario& scenario) {
-    const ScenarioExpectation& expected = scenario.Expected;
+std::string ExportFiles(const Scenario& scenario) {
     std::string json = "{\"files\": [";
     for (std::size_t i = 0; i < scenario.Files.size(); ++i)
         json += (i > 0 ? ", " : "") + JsonString(GbkToUtf8(scenario.Files[i]));
-    json += "],\n \"start\": " + (expected.StartedFile ? JsonString(GbkToUtf8(*expected.StartedFile)) : "null");
-    json += ",\n \"argument\": " + JsonString(LoginPageUrl);
-    json += ",\n \"message\": " + std::string(expected.MessageBox ? "true" : "false");
-    json += ",\n \"caption\": " + JsonString(GbkToUtf8(NoBrowserCaption));
-    json += ",\n \"text\": " + JsonString(GbkToUtf8(NoBrowserMessage)) + ",\n \"trace\": [";
-    for (std::size_t i = 0; i < expected.TraceLines.size(); ++i)
-        json += (i > 0 ? ",\n   \"" : "\n   \"") + Hex(expected.TraceLines[i], "") + "\"";
-    json += "],\n \"calls\": [";
-    const std::vector<std::string> calls = standin::TraceCalls(expected.TraceLines);
-    for (std::size_t i = 0; i < calls.size(); ++i) json += (i > 0 ? ", \"" : "\"") + Hex(calls[i], "") + "\"";
     return json + "]}\n";
 }
 

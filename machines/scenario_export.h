@@ -1,7 +1,7 @@
 // A scenario written out for the runs of the real executable under Wine
 // (tools/wine_scenarios.py), so that the Wine runner never reads the scenario
-// format itself: the registry as .reg files to import, and the files and
-// expectations as JSON.
+// format itself: the registry as .reg files to import and undo, and the
+// files as JSON.
 #pragma once
 
 #include "machines/scenario.h"
@@ -23,15 +23,10 @@ std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::s
 // HKEY_USERS deleted (another user's whole hive).
 std::string ExportUndoFile(const Scenario& scenario, bool otherView, const std::string& userSid);
 
-// {"files": [...], "start": "..." or null, "argument": the login page,
-//  "message": true|false, "caption" and "text": the message box's,
-//  "trace": ["<hex of the line's GBK bytes>", ...],
-//  "calls": ["<hex>", ...]}: paths in UTF-8, the trace byte-exact, and the
-// OutputDebugStringA calls that write it (TraceCalls).
-std::string ExportExpectations(const Scenario& scenario);
+// {"files": [...]}: the programs the machine holds, paths in UTF-8. What a
+// run is expected to do, the host tool checks itself (--check-wine).
+std::string ExportFiles(const Scenario& scenario);
 
-// The bytes as lower-case hex digits, two a byte, without separators.
-std::string HexDigits(const std::string& bytes);
 // A JSON string of UTF-8 text, quoted and escaped.
 std::string JsonString(const std::string& utf8);
 

@@ -102,21 +102,9 @@ TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
     EXPECT_EQ(machines::ExportRegFile(Parse("key HKLM\\K\n"), true, "S-1-5-18"), "");
 }
 
-TEST(ExportExpectations, GivesTheTraceByteExactAndTheCallsThatWriteIt) {
-    const Scenario scenario = Parse(
-        "file C:\\\xE6\xB5\x8F\\Chrome.exe\n"
-        "expect trace \xE6\x8F\x90\xE7\xA4\xBA\n"  // 提示
-        "expect trace \n"
-        "expect start C:\\\xE6\xB5\x8F\\Chrome.exe\n");
-    EXPECT_EQ(machines::ExportExpectations(scenario),
-              "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"],\n"
-              " \"start\": \"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\",\n"
-              " \"argument\": \"" + std::string(LoginPageUrl) + "\",\n"
-              " \"message\": false,\n"
-              " \"caption\": \"\xE6\x8F\x90\xE7\xA4\xBA\",\n"
-              " \"text\": " + machines::JsonString(machines::GbkToUtf8(NoBrowserMessage)) + ",\n"
-              " \"trace\": [\n   \"cce1cabe\",\n   \"\"],\n"
-              " \"calls\": [\"cce1cabe\", \"0a\", \"\", \"0a\"]}\n");
+TEST(ExportFiles, GivesEachPathInUtf8) {
+    EXPECT_EQ(machines::ExportFiles(Parse("file C:\\\xE6\xB5\x8F\\Chrome.exe\n")),
+              "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"]}\n");
 }
 
 TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry) {

@@ -13,6 +13,8 @@ std::size_t FindCaseless(const std::string& text, const std::string& part) {
     return found == text.end() ? std::string::npos : static_cast<std::size_t>(found - text.begin());
 }
 
+}  // namespace
+
 std::string WithoutDoubledBackslashes(const std::string& path) {
     std::string out;
     for (char c : path)
@@ -20,24 +22,25 @@ std::string WithoutDoubledBackslashes(const std::string& path) {
     return out;
 }
 
-}  // namespace
+std::string ExpandEnvironment(const std::string& path) {
+    static const std::pair<std::string, std::string> environment[] = {{"%SystemDrive%", "C:"}};
+    std::string expanded = path;
+    for (const auto& [reference, value] : environment)
+        for (std::size_t at; (at = FindCaseless(expanded, reference)) != std::string::npos;)
+            expanded.replace(at, reference.size(), value);
+    return expanded;
+}
 
 void StandInMachine::AddFile(const std::string& path) { files_.push_back(WithoutDoubledBackslashes(path)); }
 
 bool StandInMachine::HasFile(const std::string& given) const {
-    std::string path = given;
-    for (const auto& [name, value] : Environment) {
-        const std::string reference = "%" + name + "%";
-        for (std::size_t at; (at = FindCaseless(path, reference)) != std::string::npos;)
-            path.replace(at, reference.size(), value);
-    }
-    path = WithoutDoubledBackslashes(path);
+    const std::string path = WithoutDoubledBackslashes(ExpandEnvironment(given));
     return std::any_of(files_.begin(), files_.end(), [&](const std::string& f) { return SameKeyName(f, path); });
 }
 
-std::vector<std::string> StandInMachine::TraceLines() const {
+std::vector<std::string> TraceLines(const std::vector<std::string>& debugOutput) {
     std::string all;
-    for (const std::string& text : DebugOutput) all += text;
+    for (const std::string& text : debugOutput) all += text;
     std::vector<std::string> lines;
     std::size_t start = 0;
     for (std::size_t end; (end = all.find('\n', start)) != std::string::npos; start = end + 1)
@@ -45,6 +48,8 @@ std::vector<std::string> StandInMachine::TraceLines() const {
     if (start < all.size()) lines.push_back(all.substr(start));
     return lines;
 }
+
+std::vector<std::string> StandInMachine::TraceLines() const { return standin::TraceLines(DebugOutput); }
 
 std::vector<std::string> TraceCalls(const std::vector<std::string>& lines) {
     std::vector<std::string> calls;

@@ -110,8 +110,6 @@ public:
     // Removes the key and its subtree; true when it existed.
     bool RemoveKey(HKEY root, const std::string& path);
     void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
-    // Environment variables the shell expands in a file name ("%SystemDrive%").
-    std::vector<std::pair<std::string, std::string>> Environment = {{"SystemDrive", "C:"}};
     void Inject(const InjectedFailure& failure) { failures_.push_back(failure); }
 
     Flavour Behaviour = Flavour::Windows;
@@ -138,9 +136,7 @@ public:
     // doubled backslashes ignored.
     bool HasFile(const std::string& path) const;
 
-    // The debug output read as trace lines: text up to each "\n". Text after
-    // the last "\n" (a line never ended) becomes a last line of its own.
-    std::vector<std::string> TraceLines() const;
+    std::vector<std::string> TraceLines() const;  // of DebugOutput
 
     // --- Used by the stand-in functions --------------------------------------
     static StandInMachine& Active();
@@ -173,6 +169,16 @@ private:
     RegistryKey* RootKey(HKEY root);
     const RegistryKey* RootKey(HKEY root) const;
 };
+
+// Debug output read as trace lines: text up to each "\n". Text after the last
+// "\n" (a line never ended) becomes a last line of its own.
+std::vector<std::string> TraceLines(const std::vector<std::string>& debugOutput);
+
+// A file name as the shell opens it: the environment references it expands
+// ("%SystemDrive%" is "C:" on every stand-in machine, as in a Wine prefix).
+std::string ExpandEnvironment(const std::string& path);
+// The path the file system resolves: a doubled backslash is one.
+std::string WithoutDoubledBackslashes(const std::string& path);
 
 // The OutputDebugStringA calls that write these trace lines: each line is two
 // calls, its text and then a lone "\n". The one statement of that rule for

@@ -1,27 +1,7 @@
-// The host tool over the in-memory Windows.
-//
-//   kestlo-standin-run [--check] FILE.scenario
-//       Runs the launch sequence once over the machine the scenario describes
-//       and prints what happened: the trace, then the browser started or the
-//       message shown. With --check, compares that with the scenario's
-//       expectations and exits 1 on any difference.
-//   kestlo-standin-run --random SEED
-//       The same for the random machine of that seed, the machine printed first.
-//   kestlo-standin-run --export DIR FILE.scenario...
-//   kestlo-standin-run --export DIR --random FIRST COUNT
-//       Writes each scenario, or the random machines FIRST .. FIRST+COUNT-1,
-//       for the Wine runner (tools/wine_scenarios.py): NAME.own.reg and
-//       NAME.other.reg (the two registry views; a file only where the view has
-//       keys) and NAME.json (files and expectations). A random machine's
-//       expectation is what the stand-in does on it. Also writes launcher.json,
-//       the DLLs the launcher preloads.
-//   kestlo-standin-run --reg FILE [--reg FILE...] [--json]
-//       Replays a PC from its registry exports (reg export, regedit): the
-//       machine-wide uninstall key and the user's own. Prints the trace and
-//       what was started, or with --json one object: "debug_strings" (each
-//       OutputDebugStringA argument as hex), "started" ({"file": hex,
-//       "parameters": ...} or null) and "message_box". --wine replays as Wine
-//       behaves where it differs from Windows (the Wine tests' own exports).
+// kestlo-standin-run: the launch sequence over the in-memory Windows, on a
+// scenario's machine, a random one or a member's registry exports; and the one
+// check of a run against what its machine expects, for the stand-in and for
+// the real exe under Wine (tools/wine_scenarios.py). --help lists the modes.
 #include "launcher/constants.h"
 #include "launcher/dll_search.h"
 #include "launcher/launch.h"
@@ -42,82 +22,129 @@ namespace {
 using machines::GbkToUtf8;
 using machines::Scenario;
 
-// What one run over the stand-in did, kept after its machine is gone.
-struct StandInRun {
-    int ExitCode = 0;
-    std::vector<std::string> Trace;
-    std::vector<std::string> DebugOutput;
-    std::vector<standin::ShellExecuteCall> ShellCalls;
-    std::vector<bool> FileExists;  // for each shell call
-    std::vector<standin::MessageBoxCall> MessageBoxes;
-    std::size_t OpenKeys = 0;
+bool ReadFile(const std::string& path, std::string& bytes) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    bytes = text.str();
+    if (file) return true;
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    return false;
+}
 
-    // What an observer of the machine sees: the program started (a shell
-    // call on a missing file fails silently) and the message box.
-    machines::ScenarioExpectation Observed() const {
-        machines::ScenarioExpectation seen{Trace, std::nullopt, MessageBoxes.size() == 1};
-        for (std::size_t i = 0; i < ShellCalls.size(); ++i)
-            if (FileExists[i]) seen.StartedFile = ShellCalls[i].File;
+// What an observer of one run saw: on the stand-in, or under Wine from the
+// collector's record and the stand-in browser's.
+struct Observed {
+    std::optional<int> ExitCode;            // none: still running at the deadline
+    std::vector<std::string> DebugStrings;  // each OutputDebugStringA argument
+    struct Start {
+        std::string File;         // the program's own path, environment references resolved
+        std::string CommandLine;  // "<file as the shell was given it, expanded>" <parameters>
+        bool Ran = true;          // false for a shell call on a missing file (it fails silently)
+    };
+    std::vector<Start> Starts;
+    std::vector<standin::MessageBoxCall> Boxes;
+    std::vector<std::string> Faults;  // what only the stand-in sees: each call's arguments, keys left open
+
+    std::vector<std::string> Trace() const { return standin::TraceLines(DebugStrings); }
+
+    // What happened, in the terms a scenario expects.
+    machines::ScenarioExpectation Outcome() const {
+        machines::ScenarioExpectation seen{Trace(), std::nullopt, !Boxes.empty()};
+        for (const Start& start : Starts)
+            if (start.Ran) seen.StartedFile = start.File;
         return seen;
     }
 };
 
-StandInRun RunOnStandIn(const Scenario& scenario, const std::string& userSid = standin::WineUserSid,
-                        standin::Flavour flavour = standin::Flavour::Wine) {
+Observed RunOnStandIn(const Scenario& scenario, const std::string& userSid = standin::WineUserSid,
+                      standin::Flavour flavour = standin::Flavour::Wine) {
     standin::StandInMachine machine;
     machine.UserSid = userSid;
     machines::BuildMachine(scenario, machine);
     machine.Behaviour = flavour;
-    StandInRun run;
+    Observed run;
     run.ExitCode = RunLauncher();
-    run.Trace = machine.TraceLines();
-    run.DebugOutput = machine.DebugOutput;
-    run.ShellCalls = machine.ShellCalls;
-    for (const standin::ShellExecuteCall& call : machine.ShellCalls)
-        run.FileExists.push_back(machine.HasFile(call.File.value_or("")));
-    run.MessageBoxes = machine.MessageBoxes;
-    run.OpenKeys = machine.OpenHandleCount();
+    run.DebugStrings = machine.DebugOutput;
+    for (const standin::ShellExecuteCall& call : machine.ShellCalls) {
+        const std::string file = standin::ExpandEnvironment(call.File.value_or(""));
+        run.Starts.push_back({standin::WithoutDoubledBackslashes(file),
+                              "\"" + file + "\" " + call.Parameters.value_or(""), machine.HasFile(file)});
+        if (call.Verb != std::string("open") || call.HasOwner || call.Directory || call.ShowCommand != SW_SHOW ||
+            call.Parameters != std::string(LoginPageUrl))
+            run.Faults.push_back("the shell call: not \"open\" of the login page with no owner, no directory and SW_SHOW");
+    }
+    run.Boxes = machine.MessageBoxes;
+    for (const standin::MessageBoxCall& box : run.Boxes)
+        if (box.HasOwner || box.Type != (MB_OK | MB_ICONINFORMATION))
+            run.Faults.push_back("the message box: not MB_OK | MB_ICONINFORMATION with no owner");
+    if (machine.OpenHandleCount() != 0)
+        run.Faults.push_back(std::to_string(machine.OpenHandleCount()) + " registry keys left open");
     return run;
 }
 
-int Differs(const char* what, const std::string& expected, const std::string& actual) {
-    std::printf("MISMATCH %s\n  expected: \"%s\"\n  actual:   \"%s\"\n", what, GbkToUtf8(expected).c_str(),
+// The collector's record (tools/windows/trace_collector.cpp) and the stand-in
+// browser's (tools/windows/fake_browser.cpp; absent when nothing started).
+bool ReadWineRun(const std::string& trace, const std::string& started, Observed& run) {
+    std::string text, log;
+    if (!ReadFile(trace, text)) return false;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string kind, first, second;
+        fields >> kind >> first >> second;
+        std::string bytes, more;
+        if (kind == "S" && machines::ParseHexBytes(first, '\0', bytes)) run.DebugStrings.push_back(bytes);
+        else if (kind == "M" && machines::ParseHexBytes(first, '\0', bytes) && machines::ParseHexBytes(second, '\0', more))
+            run.Boxes.push_back({false, more, bytes, 0});
+        else if (kind == "X") run.ExitCode = std::atoi(first.c_str());
+        else if (kind == "T") run.ExitCode.reset();
+        else return std::fprintf(stderr, "%s: unexpected line \"%s\"\n", trace.c_str(), line.c_str()), false;
+    }
+    std::ifstream record(started, std::ios::binary);
+    for (std::string module, command; std::getline(record, module) && std::getline(record, command);)
+        run.Starts.push_back({module.substr(module.find(' ') + 1), command.substr(command.find(' ') + 1)});
+    return true;
+}
+
+int Differs(const std::string& what, const std::string& expected, const std::string& actual) {
+    std::printf("MISMATCH %s\n  expected: \"%s\"\n  actual:   \"%s\"\n", what.c_str(), GbkToUtf8(expected).c_str(),
                 GbkToUtf8(actual).c_str());
     return 1;
 }
 
-int Check(const machines::ScenarioExpectation& expected, const StandInRun& run) {
+// Every difference between what a scenario expects and what was observed,
+// printed; the number of them. The one comparison of a run with its
+// expectation, for the stand-in, the real exe under Wine and the replays.
+int Check(const machines::ScenarioExpectation& expected, const Observed& run, const std::string& what = "") {
     int failures = 0;
-    for (std::size_t i = 0; i < std::max(run.Trace.size(), expected.TraceLines.size()); ++i) {
+    const std::vector<std::string> trace = run.Trace();
+    for (std::size_t i = 0; i < std::max(trace.size(), expected.TraceLines.size()); ++i) {
         const std::string want = i < expected.TraceLines.size() ? expected.TraceLines[i] : "<no line>";
-        const std::string got = i < run.Trace.size() ? run.Trace[i] : "<no line>";
-        if (want != got) failures += Differs(("trace line " + std::to_string(i + 1)).c_str(), want, got);
+        const std::string got = i < trace.size() ? trace[i] : "<no line>";
+        if (want != got) failures += Differs(what + "trace line " + std::to_string(i + 1), want, got);
     }
-    if (run.DebugOutput != standin::TraceCalls(run.Trace))
-        failures += Differs("debug-output calls", "each line's text, then a lone \\n", "other calls");
-    const machines::ScenarioExpectation seen = run.Observed();
-    if (run.ShellCalls.size() > 1)
-        failures += Differs("shell calls", "at most 1", std::to_string(run.ShellCalls.size()));
-    if (expected.StartedFile != seen.StartedFile)
-        failures += Differs("started file", expected.StartedFile.value_or("<none>"), seen.StartedFile.value_or("<none>"));
-    // Every argument of the calls the member sees the result of.
-    for (const standin::ShellExecuteCall& call : run.ShellCalls) {
-        if (call.Parameters != std::string(LoginPageUrl)) failures += Differs("argument", LoginPageUrl, call.Parameters.value_or("<null>"));
-        if (call.Verb != std::string("open")) failures += Differs("verb", "open", call.Verb.value_or("<null>"));
-        if (call.HasOwner || call.Directory || call.ShowCommand != SW_SHOW)
-            failures += Differs("shell call", "no owner, no directory, SW_SHOW", "otherwise");
-    }
-    if (expected.MessageBox != seen.MessageBox || run.MessageBoxes.size() > 1)
-        failures += Differs("message boxes", expected.MessageBox ? "1" : "0", std::to_string(run.MessageBoxes.size()));
-    for (const standin::MessageBoxCall& box : run.MessageBoxes) {
-        if (box.Caption != NoBrowserCaption || box.Text != NoBrowserMessage) failures += Differs("message", NoBrowserMessage, box.Text);
-        if (box.HasOwner || box.Type != (MB_OK | MB_ICONINFORMATION))
-            failures += Differs("message box", "no owner, MB_OK | MB_ICONINFORMATION", "otherwise");
-    }
-    if (run.ExitCode != 0) failures += Differs("exit code", "0", std::to_string(run.ExitCode));
-    if (run.OpenKeys != 0) failures += Differs("registry keys left open", "0", std::to_string(run.OpenKeys));
-    std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
-    return failures == 0 ? 0 : 1;
+    if (run.DebugStrings != standin::TraceCalls(trace))
+        failures += Differs(what + "debug-output calls", "each line's text, then a lone \\n", "other calls");
+    if (run.Starts.size() > 1) failures += Differs(what + "shell calls", "at most 1", std::to_string(run.Starts.size()));
+    const std::optional<std::string> started = run.Outcome().StartedFile;
+    const std::optional<std::string> want =
+        expected.StartedFile ? std::optional(standin::ExpandEnvironment(*expected.StartedFile)) : std::nullopt;
+    if (want.has_value() != started.has_value() ||
+        (want && standin::WithoutDoubledBackslashes(*want) != *started))
+        failures += Differs(what + "started file", want.value_or("<none>"), started.value_or("<none>"));
+    else if (want && run.Starts[0].CommandLine != "\"" + *want + "\" " + LoginPageUrl)
+        failures += Differs(what + "command line", "\"" + *want + "\" " + LoginPageUrl, run.Starts[0].CommandLine);
+    if (run.Boxes.size() != (expected.MessageBox ? 1 : 0))
+        failures += Differs(what + "message boxes", expected.MessageBox ? "1" : "0", std::to_string(run.Boxes.size()));
+    for (const standin::MessageBoxCall& box : run.Boxes)
+        if (box.Caption != NoBrowserCaption || box.Text != NoBrowserMessage)
+            failures += Differs(what + "message", std::string(NoBrowserCaption) + ": " + NoBrowserMessage,
+                                box.Caption + ": " + box.Text);
+    if (run.ExitCode != 0)
+        failures += Differs(what + "exit code", "0", run.ExitCode ? std::to_string(*run.ExitCode) : "still running");
+    for (const std::string& fault : run.Faults) failures += Differs(what + "calls", "as Windows needs them", fault);
+    return failures;
 }
 
 void PrintMachine(const Scenario& scenario) {
@@ -136,40 +163,38 @@ void PrintMachine(const Scenario& scenario) {
 
 // filesKnown: whether the machine's files are known (a scenario's are; a
 // member's PC's are not).
-void PrintRun(const StandInRun& run, bool filesKnown = true) {
-    std::printf("Debugger trace (%zu lines):\n", run.Trace.size());
-    for (const std::string& line : run.Trace) std::printf("  | %s\n", GbkToUtf8(line).c_str());
-    for (std::size_t i = 0; i < run.ShellCalls.size(); ++i)
-        std::printf("Started: \"%s\" %s (%s)\n", GbkToUtf8(run.ShellCalls[i].File.value_or("")).c_str(),
-                    run.ShellCalls[i].Parameters.value_or("").c_str(),
-                    !filesKnown           ? "whether that file exists on the PC cannot be checked from its exports"
-                    : run.FileExists[i] ? "the file exists"
-                                        : "the file is missing: the shell call fails silently");
-    if (run.ShellCalls.empty() && run.MessageBoxes.empty()) std::printf("Nothing started and no message shown.\n");
-    for (const standin::MessageBoxCall& box : run.MessageBoxes)
+void PrintRun(const Observed& run, bool filesKnown = true) {
+    const std::vector<std::string> trace = run.Trace();
+    std::printf("Debugger trace (%zu lines):\n", trace.size());
+    for (const std::string& line : trace) std::printf("  | %s\n", GbkToUtf8(line).c_str());
+    for (const Observed::Start& start : run.Starts)
+        std::printf("Started: %s (%s)\n", GbkToUtf8(start.CommandLine).c_str(),
+                    !filesKnown ? "whether that file exists on the PC cannot be checked from its exports"
+                    : start.Ran ? "the file exists"
+                                : "the file is missing: the shell call fails silently");
+    if (run.Starts.empty() && run.Boxes.empty()) std::printf("Nothing started and no message shown.\n");
+    for (const standin::MessageBoxCall& box : run.Boxes)
         std::printf("Message box \"%s\": %s\n", GbkToUtf8(box.Caption).c_str(), GbkToUtf8(box.Text).c_str());
-    std::printf("Exit code: %d\n", run.ExitCode);
+    std::printf("Exit code: %s\n", run.ExitCode ? std::to_string(*run.ExitCode).c_str() : "none, still running");
 }
 
 int Usage(const char* program, std::FILE* to = stderr) {
     std::fprintf(to,
                  "usage: %s [--check] FILE.scenario\n"
+                 "         runs the launch sequence over the scenario's machine and prints what it did;\n"
+                 "         --check compares that with the scenario's expectations (exit 1 on a difference)\n"
                  "       %s --random SEED\n"
+                 "         prints the random machine of that seed, then the run over it\n"
+                 "       %s --check-wine TRACE STARTED (FILE.scenario | --random SEED) [--reg FILE...]\n"
+                 "         compares a run of the real exe under Wine (the collector's TRACE, the stand-in browser's\n"
+                 "         STARTED record) and the replay of reg.exe's exports of its machine with the expectations\n"
                  "       %s --export DIR FILE.scenario...\n"
                  "       %s --export DIR --random FIRST COUNT\n"
-                 "       %s --reg FILE [--reg FILE...] [--json]\n",
-                 program, program, program, program, program);
+                 "         writes machines for the Wine runs: NAME.own.reg, NAME.other.reg, their undo files, NAME.json\n"
+                 "       %s --reg FILE [--reg FILE...] [--wine]\n"
+                 "         replays a member's PC from its registry exports (support); --wine as Wine behaves\n",
+                 program, program, program, program, program, program);
     return to == stderr ? 2 : 0;
-}
-
-bool ReadFile(const std::string& path, std::string& bytes) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    bytes = text.str();
-    if (file) return true;
-    std::fprintf(stderr, "cannot read %s\n", path.c_str());
-    return false;
 }
 
 bool ReadScenario(const std::string& path, Scenario& scenario) {
@@ -180,46 +205,61 @@ bool ReadScenario(const std::string& path, Scenario& scenario) {
     return false;
 }
 
-// --reg FILE... [--json] [--wine]: every file read whole before anything runs.
-int Replay(const std::vector<std::string>& args, const char* program) {
-    machines::RegImport import;
-    bool json = false, wine = false, files = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
+bool ParseNumber(const std::string& text, std::uint64_t& number) {
+    char* end = nullptr;
+    number = std::strtoull(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0';
+}
+
+// A random machine, expected to do what it does on the stand-in.
+Scenario RandomScenario(std::uint64_t seed) {
+    Scenario machine = machines::RandomMachine(seed);
+    machine.Expected = RunOnStandIn(machine).Outcome();
+    return machine;
+}
+
+// Reads registry export files into `import`, each whole before anything runs.
+bool ReadRegExports(const std::vector<std::string>& files, machines::RegImport& import) {
+    for (const std::string& file : files) {
         std::string bytes, error;
-        if (args[i] == "--json" || args[i] == "--wine") {
-            (args[i] == "--json" ? json : wine) = true;
-        } else if (args[i] != "--reg" || i + 1 == args.size()) {
-            return Usage(program);
-        } else if (!ReadFile(args[++i], bytes)) {
-            return 2;
-        } else if (!machines::ReadRegExport(bytes, args[i], import, error)) {
-            std::fprintf(stderr, "%s\n", error.c_str());
-            return 2;
-        } else {
-            files = true;
-        }
+        if (!ReadFile(file, bytes)) return false;
+        if (!machines::ReadRegExport(bytes, file, import, error))
+            return std::fprintf(stderr, "%s\n", error.c_str()), false;
     }
-    if (!files) return Usage(program);
     if (import.IgnoredKeys > 0)
         std::fprintf(stderr, "note: %zu keys outside the two uninstall keys were ignored\n", import.IgnoredKeys);
-    const StandInRun run = RunOnStandIn(import.Machine, import.UserSid.empty() ? standin::WineUserSid : import.UserSid,
-                                        wine ? standin::Flavour::Wine : standin::Flavour::Windows);
-    if (!json) {
-        PrintRun(run, false);
-        return 0;
+    return true;
+}
+
+Observed Replay(machines::RegImport& import, const std::vector<std::string>& files, bool wine) {
+    import.Machine.Files = files;
+    return RunOnStandIn(import.Machine, import.UserSid.empty() ? standin::WineUserSid : import.UserSid,
+                        wine ? standin::Flavour::Wine : standin::Flavour::Windows);
+}
+
+// --check-wine TRACE STARTED (FILE.scenario | --random SEED) [--reg FILE...]
+int CheckWine(const std::vector<std::string>& args, const char* program) {
+    std::size_t next = 4;
+    std::uint64_t seed = 0;
+    Scenario scenario;
+    Observed run;
+    if (args.size() < 4 || (args[3] == "--random" && !(args.size() > 4 && ParseNumber(args[next++], seed))))
+        return Usage(program);
+    if (args[3] == "--random") scenario = RandomScenario(seed);
+    else if (!ReadScenario(args[3], scenario)) return 2;
+    std::vector<std::string> exports;
+    for (; next + 1 < args.size() && args[next] == "--reg"; next += 2) exports.push_back(args[next + 1]);
+    if (next != args.size()) return Usage(program);
+    if (!ReadWineRun(args[1], args[2], run)) return 2;
+    PrintRun(run);
+    int failures = Check(scenario.Expected, run);
+    machines::RegImport import;
+    if (!exports.empty()) {
+        if (!ReadRegExports(exports, import)) return 2;
+        failures += Check(scenario.Expected, Replay(import, scenario.Files, true), "the replay of the exports: ");
     }
-    std::string out = "{\"debug_strings\": [";
-    for (std::size_t i = 0; i < run.DebugOutput.size(); ++i)
-        out += (i > 0 ? ", \"" : "\"") + machines::HexDigits(run.DebugOutput[i]) + "\"";
-    out += "],\n \"started\": ";
-    if (run.ShellCalls.empty())
-        out += "null";
-    else
-        out += "{\"file\": \"" + machines::HexDigits(run.ShellCalls[0].File.value_or("")) + "\", \"parameters\": " +
-               machines::JsonString(GbkToUtf8(run.ShellCalls[0].Parameters.value_or(""))) + "}";
-    out += std::string(",\n \"message_box\": ") + (run.MessageBoxes.empty() ? "false" : "true") + "}\n";
-    std::fputs(out.c_str(), stdout);
-    return 0;
+    std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
+    return failures == 0 ? 0 : 1;
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
@@ -241,7 +281,7 @@ bool Export(const Scenario& scenario, const std::string& folder, const std::stri
                               WriteFile(base + ".undo" + view, machines::ExportUndoFile(scenario, other, standin::WineUserSid))))
             return false;
     }
-    return WriteFile(base + ".json", machines::ExportExpectations(scenario));
+    return WriteFile(base + ".json", machines::ExportFiles(scenario));
 }
 
 // launcher.json: what the Wine runner needs to know of the launcher itself,
@@ -261,28 +301,33 @@ std::string NameOf(const std::string& path) {
     return name.substr(0, name.rfind('.'));
 }
 
-bool ParseNumber(const char* text, std::uint64_t& number) {
-    char* end = nullptr;
-    number = std::strtoull(text, &end, 10);
-    return *text != '\0' && *end == '\0';
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return Usage(argv[0], stdout);
-    if (!args.empty() && args[0] == "--reg") return Replay(args, argv[0]);
+    const std::string mode = args.empty() ? "" : args[0];
+    if (args.size() == 1 && (mode == "--help" || mode == "-h")) return Usage(argv[0], stdout);
+    if (mode == "--check-wine") return CheckWine(args, argv[0]);
+    if (mode == "--reg") {
+        std::vector<std::string> files;
+        const bool wine = args.back() == "--wine";
+        for (std::size_t i = 0; i + 1 < args.size() - (wine ? 1 : 0); i += 2) {
+            if (args[i] != "--reg") return Usage(argv[0]);
+            files.push_back(args[i + 1]);
+        }
+        machines::RegImport import;
+        if (files.size() * 2 + (wine ? 1 : 0) != args.size()) return Usage(argv[0]);
+        if (!ReadRegExports(files, import)) return 2;
+        PrintRun(Replay(import, {}, wine), false);
+        return 0;
+    }
     std::uint64_t first = 0, count = 0;
-    if (args.size() >= 3 && args[0] == "--export") {
+    if (args.size() >= 3 && mode == "--export") {
         if (!ExportLauncherFacts(args[1])) return 2;
         if (args[2] == "--random") {
-            if (args.size() != 5 || !ParseNumber(argv[4], first) || !ParseNumber(argv[5], count)) return Usage(argv[0]);
-            for (std::uint64_t seed = first; seed < first + count; ++seed) {
-                Scenario machine = machines::RandomMachine(seed);
-                machine.Expected = RunOnStandIn(machine).Observed();
-                if (!Export(machine, args[1], "random-" + std::to_string(seed))) return 2;
-            }
+            if (args.size() != 5 || !ParseNumber(args[3], first) || !ParseNumber(args[4], count)) return Usage(argv[0]);
+            for (std::uint64_t seed = first; seed < first + count; ++seed)
+                if (!Export(RandomScenario(seed), args[1], "random-" + std::to_string(seed))) return 2;
             return 0;
         }
         for (std::size_t i = 2; i < args.size(); ++i) {
@@ -291,18 +336,21 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (args.size() == 2 && args[0] == "--random") {
-        if (!ParseNumber(argv[2], first)) return Usage(argv[0]);
+    if (args.size() == 2 && mode == "--random") {
+        if (!ParseNumber(args[1], first)) return Usage(argv[0]);
         const Scenario machine = machines::RandomMachine(first);
         PrintMachine(machine);
         PrintRun(RunOnStandIn(machine));
         return 0;
     }
-    const bool check = args.size() == 2 && args[0] == "--check";
+    const bool check = args.size() == 2 && mode == "--check";
     if (args.size() != 1 && !check) return Usage(argv[0]);
     Scenario scenario;
     if (!ReadScenario(args.back(), scenario)) return 2;
-    const StandInRun run = RunOnStandIn(scenario);
+    const Observed run = RunOnStandIn(scenario);
     PrintRun(run);
-    return check ? Check(scenario.Expected, run) : 0;
+    if (!check) return 0;
+    const int failures = Check(scenario.Expected, run);
+    std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
+    return failures == 0 ? 0 : 1;
 }

@@ -45,17 +45,17 @@ import scenario_run  # noqa: E402
 
 
 def export(tool, folder, scenarios, random):
-    """Names of the exported scenarios, in the order to run them."""
+    """{name: the host tool's name for the machine} of the exported machines, in the order to run them."""
     os.makedirs(folder, exist_ok=True)
-    names = []
+    machines = {}
     if scenarios:
         subprocess.run([tool, '--export', folder, *scenarios], check=True)
-        names += [os.path.splitext(os.path.basename(path))[0] for path in scenarios]
+        machines.update((os.path.splitext(os.path.basename(path))[0], [path]) for path in scenarios)
     if random:
         first, count = random
         subprocess.run([tool, '--export', folder, '--random', str(first), str(count)], check=True)
-        names += [f'random-{seed}' for seed in range(first, first + count)]
-    return names
+        machines.update((f'random-{seed}', ['--random', str(seed)]) for seed in range(first, first + count))
+    return machines
 
 
 def random_range(text):
@@ -69,7 +69,7 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('--build', required=True, help='folder holding "Kestlo desktop.exe" and the helpers')
     parser.add_argument('--standin-run', required=True, help='the host build\'s kestlo-standin-run')
-    parser.add_argument('--out', required=True, help='folder for prefixes, traces and screenshots')
+    parser.add_argument('--out', required=True, help='folder for prefixes, traces and exports')
     parser.add_argument('--arch', default='win32,win64')
     parser.add_argument('--random', type=random_range, help='FIRST:COUNT random machines, compared with the stand-in')
     parser.add_argument('--show', action='store_true')
@@ -98,45 +98,39 @@ def run_probes(prefix, out):
     shutil.copy(os.path.join(prefix.build, 'registry_probes.exe'), prefix.unix(wine_prefix.TOOLS))
     probes = wine_prefix.TOOLS + r'\registry_probes.exe'
     trace = wine_prefix.host_path(os.path.join(out, 'probes.trace'))
-    observed = {'calls': [], 'exit': None}
     try:
         code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', trace, '60', probes, timeout=120)
-        scenario_run.read_trace(os.path.join(out, 'probes.trace'), observed)
+        with open(os.path.join(out, 'probes.trace')) as f:
+            ended = [line.strip() for line in f if line[0] in 'XT']
         checked, report = prefix.wine(probes, '--check-trace', trace)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired, OSError) as error:
-        code, checked, output, report = None, None, str(error).encode(), b''
-    passed = code == 0 and observed['exit'] == 0 and checked == 0
-    print(f'{"PASS" if passed else "FAIL"} registry probes ({prefix.arch}, exit {observed["exit"]})')
+        code, checked, output, report, ended = None, None, str(error).encode(), b'', []
+    passed = code == 0 and ended == ['X 0'] and checked == 0
+    print(f'{"PASS" if passed else "FAIL"} registry probes ({prefix.arch}, {" ".join(ended) or "no end"})')
     if not passed:
         print('     ' + (output + report).decode('gbk', 'replace').strip().replace('\n', '\n     '))
     return passed
 
 
-def run_one(prefix, name, exported, args):
-    """Runs one exported scenario in the prefix and reports it; True when it passed."""
+def run_one(prefix, name, source, exported, args):
+    """Runs one exported machine in the prefix and reports it; True when it passed."""
     random = name.startswith('random-')
     label = f'{name} ({prefix.arch}' + (', against the stand-in' if random else '')
     started = time.time()
     try:
-        expected, observed = scenario_run.run(prefix, exported, name, os.path.join(args.out, prefix.arch),
-                                              args.standin_run)
-        problems = scenario_run.check(expected, observed)
+        passed, report = scenario_run.run(prefix, exported, name, source, os.path.join(args.out, prefix.arch),
+                                          args.standin_run)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired) as error:
-        expected, problems, observed = None, [str(error)], None
-    if prefix.planted:
-        problems += [f'planted {dll} was loaded from the launcher\'s folder' for dll in prefix.planted_loads()]
-    if args.show and observed:
-        scenario_run.describe(name, prefix.arch, expected, observed)
-    if not problems:
-        print(f'PASS {label}, {time.time() - started:.1f} s)', flush=True)
-        return True
-    report = [f'FAIL {label}, {time.time() - started:.1f} s)']
-    if random:
-        report.append(f'the machine: {args.standin_run} --random {name[len("random-"):]}')
-    report += problems
-    # One write: prefixes run at once.
-    print('\n     '.join(line.replace('\n', '\n     ') for line in report), flush=True)
-    return False
+        passed, report = False, str(error)
+    planted = [f'planted {dll} was loaded from the launcher\'s folder' for dll in prefix.planted_loads()]
+    passed = passed and not planted
+    lines = [f'{"PASS" if passed else "FAIL"} {label}, {time.time() - started:.1f} s)']
+    if not passed or args.show:
+        lines += report.strip().split('\n') + planted
+    if not passed and random:
+        lines.append(f'the machine: {args.standin_run} --random {name[len("random-"):]}')
+    print('\n     '.join(lines), flush=True)  # one write: prefixes run at once
+    return passed
 
 
 def main():
@@ -150,7 +144,7 @@ def main():
                                'the 32-bit "Kestlo desktop.exe"')
     exported = os.path.join(args.out, 'export')
     try:
-        names = export(args.standin_run, exported, args.scenarios, args.random)
+        machines = export(args.standin_run, exported, args.scenarios, args.random)
     except subprocess.CalledProcessError:
         sys.exit('the host tool could not export the scenarios (its message is above)')
 
@@ -172,7 +166,7 @@ def main():
         os.makedirs(os.path.join(args.out, prefix.arch), exist_ok=True)
         try:
             results = [run_probes(prefix, os.path.join(args.out, prefix.arch))] if args.probes else []
-            return results + [run_one(prefix, name, exported, args) for name in names]
+            return results + [run_one(prefix, name, source, exported, args) for name, source in machines.items()]
         finally:
             prefix.stop_server()
 

@@ -131,6 +131,8 @@ class Prefix:
 
     def planted_loads(self):
         """The planted DLLs that some program loaded since the last call; clears the record."""
+        if not self.planted:
+            return []
         folder = self.unix(PLANTED_MARKERS)
         loaded = sorted(os.listdir(folder))
         for name in loaded:
