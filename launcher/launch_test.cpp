@@ -97,6 +97,7 @@ TEST(RunLauncher, UsesOnlyLocationsTheShellCannotMisread) {
     } cases[] = {
         {".", false}, {"evil", false}, {"C:evil", false}, {"file:///C:/x", false}, {"\\\\?\\C:\\x", false},
         {"\\\\.\\C:\\x", false}, {"%", false}, {"%%\\x", false}, {" C:\\x", false}, {"\\\\\\x", false},
+        {"%a\\b%c", false},  // a path between the percent signs: resolved against the current folder
         {"C:\\x", true}, {"c:/x", true}, {"\\\\srv\\share\\x", true}, {"%SystemDrive%\\x", true},
         {"C:\\x\\..\\y", true},
     };
