@@ -9,6 +9,7 @@ one 32-bit prefix, it runs the two programs alternately, --runs times each,
 and prints the medians, their difference per entry and their ratio.
 """
 import argparse
+import json
 import os
 import shutil
 import statistics
@@ -18,13 +19,12 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools', 'wine'))
 import prefix as wine_prefix  # noqa: E402
-import scenario_run  # noqa: E402
 
 CHROME = r'C:\Program Files\Google\Chrome\Application'
 
 
 def fill(prefix, tool, out, entries):
-    """Restores the prefix's registry, then imports ENTRIES ordinary programs and Chrome,
+    """Empties the prefix's uninstall keys, then imports ENTRIES ordinary programs and Chrome,
     written as a scenario and exported by the host tool."""
     scenario = os.path.join(out, f'bench-{entries}.scenario')
     with open(scenario, 'w', encoding='utf-8') as f:
@@ -39,9 +39,10 @@ def fill(prefix, tool, out, entries):
                 'value DisplayName sz Google Chrome\n'
                 f'value InstallLocation sz {CHROME}\n')
     subprocess.run([tool, '--export', out, scenario], check=True)
-    prefix.restore()
+    prefix.import_reg(os.path.join(out, f'bench-{entries}.undo.own.reg'), other_view=False)
     prefix.import_reg(os.path.join(out, f'bench-{entries}.own.reg'), other_view=False)
-    return scenario_run.load(out, f'bench-{entries}')['argument']  # the login page, as the exe has it
+    with open(os.path.join(prefix.build, 'kestlo-facts.json')) as f:
+        return json.load(f)['login_page_url']  # as the exe has it
 
 
 def timed(prefix, *command):
@@ -58,7 +59,7 @@ def measure(prefix, tool, out, entries, runs):
         timed(prefix, r'C:\kestlo-e2e-tools\Kestlo desktop.exe')
         timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe', url)
         time.sleep(1)  # the browsers they started write their records after they exit
-    log = prefix.unix(scenario_run.STARTED_LOG)
+    log = prefix.unix(wine_prefix.STARTED_LOG)
     if os.path.exists(log):
         os.remove(log)
     launcher, minimal = [], []

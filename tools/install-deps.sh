@@ -32,7 +32,7 @@ case "$set_name" in
     packages+=("${fuzzing[@]}"
                g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 python3-pefile
                g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
-               wine wine32:i386 wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei valgrind
+               wine wine32:i386 wine64 xvfb xauth fonts-wqy-microhei valgrind
                osslsigncode openssl lld locales)
     i386=yes ;;
   *) echo "usage: $0 [host|release|all]" >&2; exit 2 ;;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds "Kestlo desktop.exe" and runs it once under Wine on the bundled demo
 # machine (demo/demo.scenario), printing the debugger trace, the program it
-# started with its argument (or the message box, with a screenshot) and the
+# started with its argument (or the message box, with its caption and text) and the
 # exit code.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -179,21 +179,19 @@ void PrintRun(const Observed& run, bool filesKnown = true) {
 }
 
 int Usage(const char* program, std::FILE* to = stderr) {
-    std::fprintf(to,
-                 "usage: %s [--check] FILE.scenario\n"
-                 "         runs the launch sequence over the scenario's machine and prints what it did;\n"
-                 "         --check compares that with the scenario's expectations (exit 1 on a difference)\n"
-                 "       %s --random SEED\n"
-                 "         prints the random machine of that seed, then the run over it\n"
-                 "       %s --check-wine TRACE STARTED (FILE.scenario | --random SEED) [--reg FILE...]\n"
-                 "         compares a run of the real exe under Wine (the collector's TRACE, the stand-in browser's\n"
-                 "         STARTED record) and the replay of reg.exe's exports of its machine with the expectations\n"
-                 "       %s --export DIR FILE.scenario...\n"
-                 "       %s --export DIR --random FIRST COUNT\n"
-                 "         writes machines for the Wine runs: NAME.own.reg, NAME.other.reg, their undo files, NAME.json\n"
-                 "       %s --reg FILE [--reg FILE...] [--wine]\n"
-                 "         replays a member's PC from its registry exports (support); --wine as Wine behaves\n",
-                 program, program, program, program, program, program);
+    const char* modes[][2] = {
+        {"[--check] FILE.scenario", "runs the launcher on the scenario's machine and prints the run; --check compares it with the scenario"},
+        {"--random SEED", "prints a random machine and the run on it"},
+        {"--check-wine TRACE STARTED (FILE.scenario | --random SEED) [--reg FILE...]",
+         "compares a Wine run and the replay of reg.exe's exports with the machine's expectations"},
+        {"--export DIR (FILE.scenario... | --random FIRST COUNT)", "writes machines as .reg files for the Wine runs"},
+        {"--reg FILE [--reg FILE...] [--wine]", "replays a member's PC from its registry exports (support)"},
+    };
+    const char* lead = "usage:";
+    for (const auto& [arguments, purpose] : modes) {
+        std::fprintf(to, "%s %s %s\n         %s\n", lead, program, arguments, purpose);
+        lead = "      ";
+    }
     return to == stderr ? 2 : 0;
 }
 

@@ -6,15 +6,16 @@
                       [SCENARIO...]
 
 The scenario files are read by the host tool alone (TOOL, kestlo-standin-run
---export), which writes each as .reg files and expectations; --random adds the
-seeded random machines FIRST .. FIRST+COUNT-1, each expected to do exactly
-what it does on the stand-in. For each architecture one fresh prefix is made
-(tools/wine/prefix.py), its one wineserver kept throughout; for each scenario the
-scenario is imported (and undone after the run), the stand-in browser
-(tools/windows/fake_browser.cpp) copied to each of its files, and the launcher
-run under trace_collector.exe with LC_ALL=zh_CN.UTF-8 (ANSI code page 936),
-which answers a message box and returns once the launcher and whatever it
-started have ended. Prefixes run at the same time. What an observer sees is checked against the expectations (tools/wine/scenario_run.py).
+--export), which writes each as .reg files; --random adds the seeded random
+machines FIRST .. FIRST+COUNT-1, expected to do what they do on the stand-in.
+Each architecture gets one fresh prefix (tools/wine/prefix.py), the prefixes
+run at the same time, each with one wineserver throughout. For each machine:
+its keys imported, the stand-in browser (tools/windows/fake_browser.cpp)
+copied to each of its files, the launcher run under trace_collector.exe with
+LC_ALL=zh_CN.UTF-8 (ANSI code page 936), which answers a message box and
+returns once the launcher and whatever it started have ended; the keys
+exported by reg.exe as a member would, the import undone, and what was seen
+checked by the host tool (--check-wine) against the machine.
 
 --plant-dlls runs a copy of the launcher from a Downloads folder beside DLLs
 named like the system DLLs it preloads (PreloadedSystemDlls, which the host
@@ -41,7 +42,11 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'wine'))
 import prefix as wine_prefix  # noqa: E402
-import scenario_run  # noqa: E402
+
+COLLECT_TIMEOUT = 40  # seconds the launcher and the browser it starts may run
+# The two keys a member exports for support (README, Support), as reg.exe names them.
+MEMBER_KEYS = (('machine', r'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'),
+               ('user', r'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'))
 
 
 def export(tool, folder, scenarios, random):
@@ -112,14 +117,48 @@ def run_probes(prefix, out):
     return passed
 
 
+def run_machine(prefix, export_dir, name, source, work, standin_run):
+    """Runs one exported machine; returns (passed, the host tool's report).
+    `source` names the machine for the host tool (a scenario file, or --random SEED)."""
+    base = os.path.join(export_dir, name)
+    with open(base + '.json', encoding='utf-8') as f:
+        files = [prefix.unix(file) for file in json.load(f)['files']]
+    views = [(view, other) for view, other in (('.own.reg', False), ('.other.reg', True)) if os.path.exists(base + view)]
+    for view, other_view in views:
+        prefix.import_reg(base + view, other_view)
+    for file in files:
+        os.makedirs(os.path.dirname(file), exist_ok=True)
+        shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), file)
+    started_log = prefix.unix(wine_prefix.STARTED_LOG)
+    if os.path.exists(started_log):
+        os.remove(started_log)
+    trace, exports = os.path.join(work, name + '.trace'), []
+    try:
+        prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', wine_prefix.host_path(trace), str(COLLECT_TIMEOUT),
+                    prefix.launcher, timeout=COLLECT_TIMEOUT + 30, cwd=prefix.unix(wine_prefix.DOWNLOADS))
+        for part, key in MEMBER_KEYS:  # a key the machine lacks gives no file
+            out = os.path.join(work, f'{name}.{part}.reg')
+            view = prefix.view_options() if part == 'machine' else []
+            if prefix.wine('reg', 'export', key, wine_prefix.host_path(out), *view, '/y')[0] == 0:
+                exports += ['--reg', out]
+    finally:
+        for file in files:
+            os.remove(file)
+        for view, other_view in views:  # the registry back as the prefix was made
+            prefix.import_reg(base + '.undo' + view, other_view)
+    checked = subprocess.run([standin_run, '--check-wine', trace, started_log, *source, *exports],
+                             capture_output=True, text=True)
+    return checked.returncode == 0, checked.stdout + checked.stderr
+
+
 def run_one(prefix, name, source, exported, args):
     """Runs one exported machine in the prefix and reports it; True when it passed."""
     random = name.startswith('random-')
     label = f'{name} ({prefix.arch}' + (', against the stand-in' if random else '')
     started = time.time()
+    work = os.path.join(args.out, prefix.arch)
     try:
-        passed, report = scenario_run.run(prefix, exported, name, source, os.path.join(args.out, prefix.arch),
-                                          args.standin_run)
+        passed, report = run_machine(prefix, exported, name, source, work, args.standin_run)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired) as error:
         passed, report = False, str(error)
     planted = [f'planted {dll} was loaded from the launcher\'s folder' for dll in prefix.planted_loads()]

@@ -16,6 +16,7 @@ DOWNLOADS = r'C:\users\Public\Downloads'
 # program can keep it out, so it is not planted.
 WINE_LOADS_BEFORE_MAIN = ('version',)
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
+STARTED_LOG = r'C:\kestlo-e2e\started.log'  # written by tools/windows/fake_browser.cpp
 
 
 class PrefixError(Exception):
