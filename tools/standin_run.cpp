@@ -170,7 +170,7 @@ void PrintRun(const Observed& run, bool filesKnown = true) {
     for (const Observed::Start& start : run.Starts)
         std::printf("Started: %s (%s)\n", GbkToUtf8(start.CommandLine).c_str(),
                     !filesKnown ? "whether that file exists on the PC cannot be checked from its exports"
-                    : start.Ran ? "the file exists"
+                    : start.Ran ? "started"
                                 : "the file is missing: the shell call fails silently");
     if (run.Starts.empty() && run.Boxes.empty()) std::printf("Nothing started and no message shown.\n");
     for (const standin::MessageBoxCall& box : run.Boxes)
