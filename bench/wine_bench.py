@@ -39,7 +39,7 @@ def fill(prefix, tool, out, entries):
                 'value DisplayName sz Google Chrome\n'
                 f'value InstallLocation sz {CHROME}\n')
     subprocess.run([tool, '--export', out, scenario], check=True)
-    prefix.import_reg(os.path.join(out, f'bench-{entries}.undo.own.reg'), other_view=False)
+    prefix.reset(out)
     prefix.import_reg(os.path.join(out, f'bench-{entries}.own.reg'), other_view=False)
     with open(os.path.join(prefix.build, 'kestlo-facts.json')) as f:
         return json.load(f)['login_page_url']  # as the exe has it

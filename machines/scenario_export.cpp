@@ -1,6 +1,5 @@
 #include "machines/scenario_export.h"
 
-#include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
 
 #include <cstdio>
@@ -51,42 +50,15 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-namespace {
-
-std::string RootName(ScenarioRoot root, const std::string& userSid) {
-    return root == ScenarioRoot::Machine || root == ScenarioRoot::Machine64 ? "HKEY_LOCAL_MACHINE\\"
-           : root == ScenarioRoot::Users                                    ? "HKEY_USERS\\"
-                                                                            : "HKEY_USERS\\" + userSid + "\\";
-}
-
-std::string RegFile(const std::string& text) {
-    return "\xFF\xFE" + Utf8ToUtf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + text);
-}
-
-}  // namespace
-
-std::string ExportUndoFile(const Scenario& scenario, bool otherView, const std::string& userSid) {
-    // A fresh prefix has the machine-wide key, empty, and no per-user one.
-    const auto withoutSlash = [](const std::string& path) { return path.substr(0, path.size() - 1); };  // no trailing '\\'
-    const std::string machine = "HKEY_LOCAL_MACHINE\\" + withoutSlash(MachineUninstallPath);
-    std::string text = "[-" + machine + "]\r\n\r\n[" + machine + "]\r\n\r\n";
-    if (otherView) return RegFile(text);
-    text += "[-HKEY_USERS\\" + userSid + withoutSlash(UserUninstallSuffix) + "]\r\n\r\n";
-    for (const ScenarioKey& key : scenario.Keys) {
-        if (key.Root != ScenarioRoot::Users) continue;
-        // Another user's hive goes whole; in .Default or the user's own, only the key.
-        const std::string hive = key.Path.substr(0, key.Path.find('\\'));
-        const bool kept = hive == ".Default" || hive == userSid;
-        text += "[-HKEY_USERS\\" + GbkToUtf8(kept ? key.Path : hive) + "]\r\n\r\n";
-    }
-    return RegFile(text);
-}
-
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid) {
     std::string text;
     for (const ScenarioKey& key : scenario.Keys) {
         if ((key.Root == ScenarioRoot::Machine64) != otherView) continue;
-        text += "[" + RootName(key.Root, userSid) + GbkToUtf8(key.Path) + "]\r\n";
+        const std::string root = key.Root == ScenarioRoot::Machine || key.Root == ScenarioRoot::Machine64
+                                     ? "HKEY_LOCAL_MACHINE\\"
+                                 : key.Root == ScenarioRoot::Users ? "HKEY_USERS\\"
+                                                                   : "HKEY_USERS\\" + userSid + "\\";
+        text += "[" + root + GbkToUtf8(key.Path) + "]\r\n";
         for (const ScenarioValue& value : key.Values) {
             // hex(N): the type as it is, whatever its number; text types in
             // UTF-16, as the registry keeps them.
@@ -97,7 +69,8 @@ std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::s
         }
         text += "\r\n";
     }
-    return text.empty() ? text : RegFile(text);
+    if (text.empty()) return text;
+    return "\xFF\xFE" + Utf8ToUtf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + text);
 }
 
 std::string ExportFiles(const Scenario& scenario) {

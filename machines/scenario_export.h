@@ -1,7 +1,6 @@
 // A scenario written out for the runs of the real executable under Wine
 // (tools/wine_scenarios.py), so that the Wine runner never reads the scenario
-// format itself: the registry as .reg files to import and undo, and the
-// files as JSON.
+// format itself: the registry as .reg files to import, and the files as JSON.
 #pragma once
 
 #include "machines/scenario.h"
@@ -17,11 +16,6 @@ namespace machines {
 // them, in UTF-16, so that the "A" functions under code page 936 hand out the
 // scenario's GBK bytes; other types are stored byte for byte.
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid);
-
-// A .reg file that takes one registry view back to a fresh prefix's once the
-// scenario has run: the uninstall keys emptied, and the keys it made under
-// HKEY_USERS deleted (another user's whole hive).
-std::string ExportUndoFile(const Scenario& scenario, bool otherView, const std::string& userSid);
 
 // {"files": [...]}: the programs the machine holds, paths in UTF-8. What a
 // run is expected to do, the host tool checks itself (--check-wine).

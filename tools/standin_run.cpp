@@ -272,12 +272,9 @@ bool Export(const Scenario& scenario, const std::string& folder, const std::stri
     const std::string base = folder + "/" + name;
     for (const bool other : {false, true}) {
         const std::string reg = machines::ExportRegFile(scenario, other, standin::WineUserSid);
-        const std::string view = other ? ".other.reg" : ".own.reg";
-        std::remove((base + view).c_str());
-        std::remove((base + ".undo" + view).c_str());
-        if (!reg.empty() && !(WriteFile(base + view, reg) &&
-                              WriteFile(base + ".undo" + view, machines::ExportUndoFile(scenario, other, standin::WineUserSid))))
-            return false;
+        const std::string path = base + (other ? ".other.reg" : ".own.reg");
+        if (reg.empty()) std::remove(path.c_str());
+        else if (!WriteFile(path, reg)) return false;
     }
     return WriteFile(base + ".json", machines::ExportFiles(scenario));
 }

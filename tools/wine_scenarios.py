@@ -14,7 +14,7 @@ its keys imported, the stand-in browser (tools/windows/fake_browser.cpp)
 copied to each of its files, the launcher run under trace_collector.exe with
 LC_ALL=zh_CN.UTF-8 (ANSI code page 936), which answers a message box and
 returns once the launcher and whatever it started have ended; the keys
-exported by reg.exe as a member would, the import undone, and what was seen
+exported by reg.exe as a member would, the registry reset, and what was seen
 checked by the host tool (--check-wine) against the machine.
 
 --plant-dlls runs a copy of the launcher from a Downloads folder beside DLLs
@@ -45,8 +45,7 @@ import prefix as wine_prefix  # noqa: E402
 
 COLLECT_TIMEOUT = 40  # seconds the launcher and the browser it starts may run
 # The two keys a member exports for support (README, Support), as reg.exe names them.
-MEMBER_KEYS = (('machine', r'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'),
-               ('user', r'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall'))
+MEMBER_KEYS = (('machine', 'HKLM' + wine_prefix.UNINSTALL), ('user', 'HKCU' + wine_prefix.UNINSTALL))
 
 
 def export(tool, folder, scenarios, random):
@@ -122,7 +121,7 @@ def run_machine(prefix, export_dir, name, source, work, standin_run):
     `source` names the machine for the host tool (a scenario file, or --random SEED)."""
     base = os.path.join(export_dir, name)
     with open(base + '.json', encoding='utf-8') as f:
-        files = [prefix.unix(file) for file in json.load(f)['files']]
+        files = list(dict.fromkeys(prefix.unix(file) for file in json.load(f)['files']))  # a machine may list one twice
     views = [(view, other) for view, other in (('.own.reg', False), ('.other.reg', True)) if os.path.exists(base + view)]
     for view, other_view in views:
         prefix.import_reg(base + view, other_view)
@@ -139,13 +138,12 @@ def run_machine(prefix, export_dir, name, source, work, standin_run):
         for part, key in MEMBER_KEYS:  # a key the machine lacks gives no file
             out = os.path.join(work, f'{name}.{part}.reg')
             view = prefix.view_options() if part == 'machine' else []
-            if prefix.wine('reg', 'export', key, wine_prefix.host_path(out), *view, '/y')[0] == 0:
+            if prefix.reg('export', key, wine_prefix.host_path(out), *view, '/y')[0] == 0:
                 exports += ['--reg', out]
     finally:
         for file in files:
             os.remove(file)
-        for view, other_view in views:  # the registry back as the prefix was made
-            prefix.import_reg(base + '.undo' + view, other_view)
+        prefix.reset(work)
     checked = subprocess.run([standin_run, '--check-wine', trace, started_log, *source, *exports],
                              capture_output=True, text=True)
     return checked.returncode == 0, checked.stdout + checked.stderr
@@ -204,8 +202,13 @@ def main():
         print(f'{prefix.arch} prefix ready after {time.time() - started:.0f} s', flush=True)
         os.makedirs(os.path.join(args.out, prefix.arch), exist_ok=True)
         try:
+            before = prefix.fingerprint()
             results = [run_probes(prefix, os.path.join(args.out, prefix.arch))] if args.probes else []
-            return results + [run_one(prefix, name, source, exported, args) for name, source in machines.items()]
+            results += [run_one(prefix, name, source, exported, args) for name, source in machines.items()]
+            # Each machine undid its own keys: the last one ran on a registry as fresh as the first.
+            restored = prefix.fingerprint() == before
+            print(f'{"PASS" if restored else "FAIL"} the registry as the prefix was made ({prefix.arch})', flush=True)
+            return results + [restored]
         finally:
             prefix.stop_server()
 

@@ -1,5 +1,5 @@
 """A Wine prefix for the runs of the real executable: made once per run, its
-one wineserver kept for every scenario, each of which undoes its own keys."""
+one wineserver kept for every machine, its registry reset after each."""
 import os
 import shutil
 import subprocess
@@ -17,6 +17,7 @@ DOWNLOADS = r'C:\users\Public\Downloads'
 WINE_LOADS_BEFORE_MAIN = ('version',)
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
 STARTED_LOG = r'C:\kestlo-e2e\started.log'  # written by tools/windows/fake_browser.cpp
+UNINSTALL = r'\Software\Microsoft\Windows\CurrentVersion\Uninstall'  # below HKLM, and the user's hive
 
 
 class PrefixError(Exception):
@@ -124,6 +125,7 @@ class Prefix:
         # One wineserver for every run, started with the GBK locale: it keeps
         # the locale it started with.
         subprocess.run(['wineserver', '-p'], env=self.env, check=True)
+        self.start_hives = self.hives()
 
     def stop_server(self):
         """Ends the wineserver and every Wine program of the prefix, and waits for it."""
@@ -145,17 +147,49 @@ class Prefix:
             raise PrefixError(f'files must be on drive C: {windows_path}')
         return os.path.join(self.drive_c, *windows_path[3:].split('\\'))
 
-    def wine(self, *args, timeout=60, cwd=None):
+    def wine(self, *args, timeout=60, cwd=None, loader=None):
         """Runs a Wine program; returns (exit code, its standard output and error).
 
         Output goes through a file, not a pipe: the first Wine program of a
         session starts services that inherit its handles and outlive it, and a
         pipe would then never reach its end."""
         with tempfile.TemporaryFile() as out:
-            code = subprocess.run([*self.command, *args], env=self.env, stdout=out, stderr=out,
+            code = subprocess.run([*(loader or self.command), *args], env=self.env, stdout=out, stderr=out,
                                   stdin=subprocess.DEVNULL, timeout=timeout, cwd=cwd).returncode
             out.seek(0)
             return code, out.read()
+
+    def reg(self, *args):
+        """Runs the prefix's own reg.exe (64-bit in a 64-bit prefix, whatever the
+        wrapper would pick): it deletes keys of its own view only, whatever /reg says."""
+        return self.wine('reg', *args, timeout=300, loader=['/usr/lib/wine/wine64'] if self.arch == 'win64' else None)
+
+    def hives(self):
+        """The subkeys of HKEY_USERS, as reg.exe names them."""
+        return [line.strip() for line in self.reg('query', 'HKU')[1].decode('gbk', 'replace').splitlines() if line.strip()]
+
+    def fingerprint(self):
+        """What the runs must leave as they found it: the uninstall keys of
+        both views and of the user, and the hives under HKEY_USERS."""
+        views = [[]] if self.arch == 'win32' else [['/reg:32'], ['/reg:64']]
+        return [self.reg('query', 'HKLM' + UNINSTALL, '/s', *view) for view in views] + [
+            self.reg('query', 'HKCU' + UNINSTALL, '/s'), self.reg('query', 'HKU')]
+
+    def reset(self, work):
+        """Takes the registry back to the prefix's start, as fingerprint() sees
+        it: the machine-wide uninstall keys emptied, the user's deleted (a fresh
+        prefix has none), and hives added under HKEY_USERS deleted."""
+        machine = [r'HKEY_LOCAL_MACHINE\SOFTWARE' + UNINSTALL[len(r'\Software'):]]
+        if self.arch == 'win64':  # the 32-bit view, as the 64-bit reg.exe names it
+            machine.append(machine[0].replace('SOFTWARE', r'SOFTWARE\Wow6432Node'))
+        text = ''.join(f'[-{key}]\r\n\r\n[{key}]\r\n\r\n' for key in machine) + f'[-HKEY_CURRENT_USER{UNINSTALL}]\r\n\r\n'
+        text += ''.join(f'[-{hive}]\r\n\r\n' for hive in self.hives() if hive not in self.start_hives)
+        path = os.path.join(work, 'reset.reg')
+        with open(path, 'wb') as f:
+            f.write(('\ufeffWindows Registry Editor Version 5.00\r\n\r\n' + text).encode('utf-16-le'))
+        code, output = self.reg('import', host_path(path))
+        if code != 0:
+            raise PrefixError(f'the registry could not be reset: {output.decode("utf-8", "replace").strip()}')
 
     def view_options(self, other_view=False):
         """reg.exe's option for the launcher's own registry view, or the other one."""
@@ -172,7 +206,7 @@ class Prefix:
         if self.arch == 'win32' and other_view:
             return  # a 32-bit Windows has no other view
         options = self.view_options(other_view)
-        code, output = self.wine('reg', 'import', host_path(reg_file), *options, timeout=300)
+        code, output = self.reg('import', host_path(reg_file), *options)
         if code != 0:
             raise PrefixError(f'reg import failed on {reg_file}, exit code {code}: '
                               + output.decode('utf-8', 'replace').strip())
