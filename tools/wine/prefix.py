@@ -179,9 +179,9 @@ class Prefix:
         """Takes the registry back to the prefix's start, as fingerprint() sees
         it: the machine-wide uninstall keys emptied, the user's deleted (a fresh
         prefix has none), and hives added under HKEY_USERS deleted."""
-        machine = [r'HKEY_LOCAL_MACHINE\SOFTWARE' + UNINSTALL[len(r'\Software'):]]
+        machine = ['HKEY_LOCAL_MACHINE' + UNINSTALL]
         if self.arch == 'win64':  # the 32-bit view, as the 64-bit reg.exe names it
-            machine.append(machine[0].replace('SOFTWARE', r'SOFTWARE\Wow6432Node'))
+            machine.append(machine[0].replace(r'\Software', r'\Software\Wow6432Node', 1))
         text = ''.join(f'[-{key}]\r\n\r\n[{key}]\r\n\r\n' for key in machine) + f'[-HKEY_CURRENT_USER{UNINSTALL}]\r\n\r\n'
         text += ''.join(f'[-{hive}]\r\n\r\n' for hive in self.hives() if hive not in self.start_hives)
         path = os.path.join(work, 'reset.reg')
