@@ -86,7 +86,7 @@ Observed RunOnStandIn(const Scenario& scenario, const std::string& userSid = sta
 // The collector's record (tools/windows/trace_collector.cpp) and the stand-in
 // browser's (tools/windows/fake_browser.cpp; absent when nothing started).
 bool ReadWineRun(const std::string& trace, const std::string& started, Observed& run) {
-    std::string text, log;
+    std::string text;
     if (!ReadFile(trace, text)) return false;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
