@@ -125,21 +125,18 @@ bool ExpandLines(const std::string& text, std::vector<std::pair<int, std::string
 
 bool ParseHexBytes(const std::string& text, char separator, std::string& bytes) {
     const auto isHex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
-    std::size_t at = text.find_first_not_of(' ');
-    while (at != std::string::npos && at < text.size()) {
+    std::size_t at = 0;
+    const auto skipSpaces = [&] { while (at < text.size() && text[at] == ' ') ++at; };
+    for (skipSpaces(); at < text.size();) {
         if (at + 1 >= text.size() || !isHex(text[at]) || !isHex(text[at + 1])) return false;
         bytes += static_cast<char>(std::stoi(text.substr(at, 2), nullptr, 16));
-        const std::size_t next = text.find_first_not_of(' ', at += 2);
-        if (next == std::string::npos || separator == '\0') {
-            at = next;
-        } else if (separator == ' ') {
-            if (next == at) return false;  // "4142": pairs run together
-            at = next;
-        } else {
-            if (text[next] != separator) return false;
-            at = text.find_first_not_of(' ', next + 1);
-            if (at == std::string::npos) return false;  // a trailing separator
-        }
+        const std::size_t pairEnd = at += 2;
+        skipSpaces();
+        if (at == text.size() || separator == '\0') continue;
+        // Spaces are the separator, or stand around it.
+        if (separator == ' ' ? at == pairEnd : text[at++] != separator) return false;
+        skipSpaces();
+        if (at == text.size()) return false;  // a trailing separator
     }
     return true;
 }

@@ -56,8 +56,9 @@ ess_cert_id_alg = sha1
 """
 
 
-def time_stamp_authority(folder, certificates):
+def time_stamp_authority(certificates):
     """A local RFC 3161 time-stamp server (openssl ts -reply over HTTP); returns its URL."""
+    folder = certificates.folder
     certificates.issue('tsa', 'critical,timeStamping')
     certificates.write('tsa.cnf', TSA_CONFIG)
     certificates.write('tsa-serial', '01\n')
@@ -159,7 +160,7 @@ class ReleaseTest(unittest.TestCase):
         shutil.rmtree(RELEASE_BUILD, ignore_errors=True)  # this test's own build folder
         cls.certificates = Certificates(os.path.join(cls.scratch, 'pki'))
         cls.signing = cls.certificates.issue('good', 'codeSigning')
-        cls.timestamp_url = time_stamp_authority(cls.certificates.folder, cls.certificates)
+        cls.timestamp_url = time_stamp_authority(cls.certificates)
         # osslsigncode seen through a wrapper that records its arguments.
         wrapper_folder = os.path.join(cls.scratch, 'bin')
         os.makedirs(wrapper_folder)

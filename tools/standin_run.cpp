@@ -147,6 +147,12 @@ int Check(const machines::ScenarioExpectation& expected, const Observed& run, co
     return failures;
 }
 
+// The last line of a check, and its exit code.
+int Verdict(int failures) {
+    std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
+    return failures == 0 ? 0 : 1;
+}
+
 void PrintMachine(const Scenario& scenario) {
     std::printf("Machine:\n");
     for (const machines::ScenarioKey& key : scenario.Keys) {
@@ -216,6 +222,12 @@ Scenario RandomScenario(std::uint64_t seed) {
     return machine;
 }
 
+// The files of "--reg FILE" pairs from args[from] to the end; false on anything else.
+bool RegOptions(const std::vector<std::string>& args, std::size_t from, std::vector<std::string>& files) {
+    for (; from + 1 < args.size() && args[from] == "--reg"; from += 2) files.push_back(args[from + 1]);
+    return from == args.size();
+}
+
 // Reads registry export files into `import`, each whole before anything runs.
 bool ReadRegExports(const std::vector<std::string>& files, machines::RegImport& import) {
     for (const std::string& file : files) {
@@ -246,8 +258,7 @@ int CheckWine(const std::vector<std::string>& args, const char* program) {
     if (args[3] == "--random") scenario = RandomScenario(seed);
     else if (!ReadScenario(args[3], scenario)) return 2;
     std::vector<std::string> exports;
-    for (; next + 1 < args.size() && args[next] == "--reg"; next += 2) exports.push_back(args[next + 1]);
-    if (next != args.size()) return Usage(program);
+    if (!RegOptions(args, next, exports)) return Usage(program);
     if (!ReadWineRun(args[1], args[2], run)) return 2;
     PrintRun(run);
     int failures = Check(scenario.Expected, run);
@@ -256,8 +267,7 @@ int CheckWine(const std::vector<std::string>& args, const char* program) {
         if (!ReadRegExports(exports, import)) return 2;
         failures += Check(scenario.Expected, Replay(import, scenario.Files, true), "the replay of the exports: ");
     }
-    std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
-    return failures == 0 ? 0 : 1;
+    return Verdict(failures);
 }
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
@@ -304,14 +314,10 @@ int main(int argc, char** argv) {
     if (args.size() == 1 && (mode == "--help" || mode == "-h")) return Usage(argv[0], stdout);
     if (mode == "--check-wine") return CheckWine(args, argv[0]);
     if (mode == "--reg") {
-        std::vector<std::string> files;
         const bool wine = args.back() == "--wine";
-        for (std::size_t i = 0; i + 1 < args.size() - (wine ? 1 : 0); i += 2) {
-            if (args[i] != "--reg") return Usage(argv[0]);
-            files.push_back(args[i + 1]);
-        }
+        std::vector<std::string> files;
         machines::RegImport import;
-        if (files.size() * 2 + (wine ? 1 : 0) != args.size()) return Usage(argv[0]);
+        if (!RegOptions({args.begin(), args.end() - (wine ? 1 : 0)}, 0, files) || files.empty()) return Usage(argv[0]);
         if (!ReadRegExports(files, import)) return 2;
         PrintRun(Replay(import, {}, wine), false);
         return 0;
@@ -344,8 +350,5 @@ int main(int argc, char** argv) {
     if (!ReadScenario(args.back(), scenario)) return 2;
     const Observed run = RunOnStandIn(scenario);
     PrintRun(run);
-    if (!check) return 0;
-    const int failures = Check(scenario.Expected, run);
-    std::printf("%s\n", failures == 0 ? "OK: as the scenario expects" : "FAILED: differs from the scenario");
-    return failures == 0 ? 0 : 1;
+    return check ? Verdict(Check(scenario.Expected, run)) : 0;
 }

@@ -205,7 +205,7 @@ def main():
             before = prefix.fingerprint()
             results = [run_probes(prefix, os.path.join(args.out, prefix.arch))] if args.probes else []
             results += [run_one(prefix, name, source, exported, args) for name, source in machines.items()]
-            # Each machine undid its own keys: the last one ran on a registry as fresh as the first.
+            # The registry was reset after each machine: the last one ran on one as fresh as the first's.
             restored = prefix.fingerprint() == before
             print(f'{"PASS" if restored else "FAIL"} the registry as the prefix was made ({prefix.arch})', flush=True)
             return results + [restored]
