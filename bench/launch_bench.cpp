@@ -2,7 +2,7 @@
 // ordinary uninstall entries (and Chrome last), measuring per entry: time,
 // registry calls and heap allocations of the launcher's own code (the
 // stand-in's own work is not counted). Run by bench/run.sh.
-#include "launcher/constants.h"
+#include "discovery/uninstall_paths.h"
 #include "launcher/launch.h"
 #include "standin/standin_machine.h"
 

@@ -87,7 +87,10 @@ def main():
     loader = wine_prefix.Loader()
     arch = loader.arches_for(os.path.join(args.build, 'Kestlo desktop.exe'), ['win32'],
                              'the 32-bit "Kestlo desktop.exe"')[0]
-    prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-bench'), arch, os.path.abspath(args.build), loader)
+    subprocess.run([args.standin_run, '--export', out], check=True)  # launcher.json
+    with open(os.path.join(out, 'launcher.json')) as f:
+        facts = json.load(f)
+    prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-bench'), arch, os.path.abspath(args.build), loader, facts)
     prefix.create().wait(timeout=300)
     prefix.ready()
     tools = prefix.unix(wine_prefix.TOOLS)

@@ -1,5 +1,6 @@
 #include "discovery/uninstall_scan.h"
 
+#include "discovery/uninstall_paths.h"
 #include "standin/uninstall_entries.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "discovery/uninstall_values.h"
 
+#include "discovery/uninstall_paths.h"
 #include "standin/uninstall_entries.h"
 
 #include <gtest/gtest.h>
@@ -78,10 +79,9 @@ TEST(ReadInstallLocation, SkipsValuesWhoseNamesDoNotFit) {
     EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "C:\\Right");
 }
 
-TEST(ReadInstallLocation, StopsAtTheFirstMatchingValue) {
+TEST(ReadInstallLocation, StopsAtTheMatchingValue) {
     StandInMachine machine;
     machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation", "C:\\First");
-    machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation", "C:\\Second");
     machine.AddString(HKEY_LOCAL_MACHINE, Entry, "Publisher", "Someone");
     EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "C:\\First");
     EXPECT_EQ(machine.CallCount(RegistryCall::EnumValue), 1u);

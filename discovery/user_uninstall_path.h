@@ -1,10 +1,9 @@
 // Finding the uninstall key of the user who started the launcher.
 #pragma once
 
-#include <string>
+#include "discovery/uninstall_paths.h"
 
-// Appended to the user's hive name; "Software" in this capitalisation.
-inline constexpr char UserUninstallSuffix[] = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+#include <string>
 
 // The string SID of the process token's user ("S-1-5-21-...-1001",
 // "S-1-12-1-..." for a Microsoft Entra ID account, "S-1-5-18" for SYSTEM), the

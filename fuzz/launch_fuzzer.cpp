@@ -15,6 +15,7 @@
 #include "discovery/catalogue.h"
 #include "discovery/recognition.h"
 #include "discovery/registry_limits.h"
+#include "discovery/uninstall_paths.h"
 #include "discovery/uninstall_scan.h"
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"
@@ -77,8 +78,9 @@ std::string PickData(FuzzedDataProvider& in) {
     }
 }
 
-// One uninstall entry as the input made it: its key and its values in the
-// order they were added.
+// One uninstall entry as the input made it: its key and, once the machine is
+// built, its values as the registry holds them (one per name, letter case
+// ignored, as on Windows).
 struct PlantedEntry {
     HKEY Root;
     std::string Path;
@@ -135,17 +137,15 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
         machine.AddKey(root, base + subkey);
         keys.emplace_back(root, base + subkey);
         // Keys that differ only in letter case are one key: their values join.
-        auto entry = std::find_if(traceable.Entries.begin(), traceable.Entries.end(), [&](const PlantedEntry& e) {
-            return e.Root == root && standin::SameKeyName(e.Path, base + subkey);
-        });
-        if (entry == traceable.Entries.end())
-            entry = traceable.Entries.insert(entry, PlantedEntry{root, base + subkey, subkey, {}});
+        if (std::none_of(traceable.Entries.begin(), traceable.Entries.end(), [&](const PlantedEntry& e) {
+                return e.Root == root && standin::SameKeyName(e.Path, base + subkey);
+            }))
+            traceable.Entries.push_back(PlantedEntry{root, base + subkey, subkey, {}});
         for (int values = in.ConsumeIntegralInRange(0, 4); values > 0; --values) {
             const std::string name = PickName(in, valueNames, std::size(valueNames));
             const DWORD type = in.ConsumeIntegralInRange<DWORD>(0, 5);
             const std::string data = PickData(in);
             machine.AddValue(root, base + subkey, name, type, data);
-            entry->Values.push_back({name, type, data});
             // What a display-name line can be: the data up to its first NUL,
             // or empty when it does not fit.
             const std::string text = data.substr(0, data.find('\0'));
@@ -171,6 +171,7 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
         machine.Inject(failure);
         traceable.Injected = true;
     }
+    for (PlantedEntry& entry : traceable.Entries) entry.Values = machine.FindKey(entry.Root, entry.Path)->Values;
     for (const auto& [root, path] : keys) {
         std::vector<std::string> names;
         standin::SplitKeyPath(path, names);
@@ -183,8 +184,8 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
 // not from the catalogue the launcher built.
 
 // The text a reader with the launcher's buffers gets from the entry's value
-// `name`: the first value of exactly that name whose data fits 1,024 bytes
-// (one that does not fit is passed over), up to its first NUL.
+// `name`: the value of exactly that name, when its data fits 1,024 bytes,
+// up to its first NUL.
 std::string ReadableText(const PlantedEntry& entry, const char* name) {
     for (const standin::RegistryValue& value : entry.Values)
         if (value.Name == name && value.Data.size() <= ValueDataBufferSize)

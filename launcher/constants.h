@@ -4,10 +4,6 @@
 #include <iterator>
 #include <string_view>
 
-// The machine-wide uninstall key under HKEY_LOCAL_MACHINE. A 32-bit program
-// on 64-bit Windows reads it through the 32-bit registry view.
-inline constexpr char MachineUninstallPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-
 struct LaunchPreference {
     std::string_view CanonicalName;     // as the recognition table names the browser
     std::string_view ExecutableSuffix;  // appended as is to the install location

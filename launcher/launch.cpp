@@ -2,6 +2,7 @@
 
 #include "discovery/catalogue.h"
 #include "discovery/recognition.h"
+#include "discovery/uninstall_paths.h"
 #include "discovery/uninstall_scan.h"
 #include "discovery/user_uninstall_path.h"
 #include "launcher/constants.h"

@@ -1,6 +1,6 @@
 #include "launcher/launch.h"
 
-#include "discovery/user_uninstall_path.h"
+#include "discovery/uninstall_paths.h"
 #include "launcher/constants.h"
 #include "standin/uninstall_entries.h"
 

@@ -1,7 +1,7 @@
 #include "machines/random_machine.h"
 
 #include "discovery/recognition.h"
-#include "discovery/user_uninstall_path.h"
+#include "discovery/uninstall_paths.h"
 #include "launcher/constants.h"
 
 #include <string>
@@ -140,7 +140,7 @@ Scenario RandomMachine(std::uint64_t seed) {
         std::string Base;
         std::size_t Most;
     } places[] = {{ScenarioRoot::Machine, machineBase, 6},
-                  {ScenarioRoot::Machine64, machineBase, 2},
+                  {ScenarioRoot::MachineOtherView, machineBase, 2},
                   {ScenarioRoot::CurrentUser, userBase, 3},
                   {ScenarioRoot::Users, otherHive + "\\" + userBase, 2}};
     for (const Place& place : places) {

@@ -1,5 +1,7 @@
 #include "machines/reg_import.h"
 
+#include "discovery/uninstall_paths.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -7,8 +9,6 @@
 
 namespace machines {
 namespace {
-
-constexpr char UninstallTail[] = "Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 std::string Utf8ToAnsi(const std::string& utf8) { return Utf16LeToGbk(Utf8ToUtf16Le(utf8)); }
 
@@ -31,13 +31,15 @@ bool Below(const std::string& path, const std::string& prefix, std::string& rest
 // Where a key of the export goes in the replayed machine; false for a key
 // the launcher never reads.
 bool PlaceKey(const std::string& key, ScenarioKey& placed, std::string& sid) {
-    const std::string tail = UninstallTail;
+    // The machine's 32-bit view as a 64-bit reg.exe exports it: WOW6432Node after SOFTWARE.
+    const std::string machine(MachineUninstallKey), user(UserUninstallKey);
+    const std::size_t software = machine.find('\\');
+    const std::string wow = machine.substr(0, software) + "\\WOW6432Node" + machine.substr(software);
     std::string rest;
     placed.Values.clear();
-    if (Below(key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\" + tail, rest) ||
-        Below(key, "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\" + tail, rest)) {
+    if (Below(key, "HKEY_LOCAL_MACHINE\\" + machine, rest) || Below(key, "HKEY_LOCAL_MACHINE\\" + wow, rest)) {
         placed.Root = ScenarioRoot::Machine;
-        placed.Path = "SOFTWARE\\" + tail + rest;
+        placed.Path = machine + rest;
         return true;
     }
     std::string hive = key;
@@ -47,9 +49,9 @@ bool PlaceKey(const std::string& key, ScenarioKey& placed, std::string& sid) {
         sid = key.substr(11, end - 11);
         hive = "HKEY_CURRENT_USER" + key.substr(end);
     }
-    if (!Below(hive, "HKEY_CURRENT_USER\\Software\\" + tail, rest)) return false;
+    if (!Below(hive, "HKEY_CURRENT_USER\\" + user, rest)) return false;
     placed.Root = ScenarioRoot::CurrentUser;
-    placed.Path = "Software\\" + tail + rest;
+    placed.Path = user + rest;
     return true;
 }
 

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 namespace machines {
 namespace {
@@ -154,6 +156,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
     std::vector<std::pair<int, std::string>> lines;
     if (!ExpandLines(text, lines, error)) return false;
     ScenarioKey* key = nullptr;
+    std::set<std::tuple<ScenarioRoot, std::u16string, std::u16string>> valueNames;
     for (const auto& numbered : lines) {
         const int number = numbered.first;
         const std::string& line = numbered.second;
@@ -172,7 +175,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             parsed.Root = static_cast<ScenarioRoot>(named - std::begin(ScenarioRootNames));
             std::vector<std::string> names;
             if (named == std::end(ScenarioRootNames) || parsed.Path.empty() || !standin::SplitKeyPath(parsed.Path, names))
-                return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
+                return fail("expected key HKLM|HKLM-OTHER-VIEW|HKU|HKCU\\path");
             // Joined again without a trailing separator; a GBK character's
             // second byte may be '\\' and stays.
             parsed.Path.clear();
@@ -201,6 +204,10 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
                 return fail("value type must be sz, expand_sz, dword or binary");
             }
             if (value.Name.empty()) return fail("value needs a name");
+            // A key holds one value of a name; a scenario that sets one twice says two things.
+            if (!valueNames.insert({key->Root, standin::RegistryOrder(key->Path), standin::RegistryOrder(value.Name)})
+                     .second)
+                return fail("the key has a value of this name already (letter case ignored)");
             key->Values.push_back(value);
         } else if (directive == "file") {
             scenario.Files.push_back(Utf8ToGbk(rest));
@@ -231,7 +238,7 @@ void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine) {
     machine.AddKey(HKEY_USERS, ".Default");
     machine.AddKey(HKEY_USERS, machine.UserSid);
     for (const ScenarioKey& key : scenario.Keys) {
-        if (key.Root == ScenarioRoot::Machine64) continue;  // not in the program's view
+        if (key.Root == ScenarioRoot::MachineOtherView) continue;  // not in the program's view
         const HKEY root = key.Root == ScenarioRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_USERS;
         const std::string path = key.Root == ScenarioRoot::CurrentUser ? machine.UserSid + "\\" + key.Path : key.Path;
         machine.AddKey(root, path);

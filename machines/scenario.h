@@ -19,12 +19,13 @@ struct ScenarioExpectation {
     bool MessageBox = false;
 };
 
-// Where a key lives. Machine is the registry view the launcher's own build
-// sees; Machine64 the other view of a 64-bit Windows (no key at all for the
-// stand-in, which has one view); CurrentUser the hive of the process's user.
-enum class ScenarioRoot { Machine, Machine64, Users, CurrentUser };
+// Where a key lives. Machine is the registry view the launcher reads (the
+// 32-bit one for the 32-bit exe, the 64-bit one for the 64-bit test build);
+// MachineOtherView the view it does not read, which a 32-bit Windows and the
+// stand-in do not have; CurrentUser the hive of the process's user.
+enum class ScenarioRoot { Machine, MachineOtherView, Users, CurrentUser };
 // How a scenario file writes each ScenarioRoot, in the enumeration's order.
-inline constexpr const char* ScenarioRootNames[] = {"HKLM", "HKLM64", "HKU", "HKCU"};
+inline constexpr const char* ScenarioRootNames[] = {"HKLM", "HKLM-OTHER-VIEW", "HKU", "HKCU"};
 
 struct ScenarioValue {
     std::string Name;  // GBK

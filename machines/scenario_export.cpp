@@ -53,8 +53,8 @@ std::string JsonString(const std::string& utf8) {
 std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid) {
     std::string text;
     for (const ScenarioKey& key : scenario.Keys) {
-        if ((key.Root == ScenarioRoot::Machine64) != otherView) continue;
-        const std::string root = key.Root == ScenarioRoot::Machine || key.Root == ScenarioRoot::Machine64
+        if ((key.Root == ScenarioRoot::MachineOtherView) != otherView) continue;
+        const std::string root = key.Root == ScenarioRoot::Machine || key.Root == ScenarioRoot::MachineOtherView
                                      ? "HKEY_LOCAL_MACHINE\\"
                                  : key.Root == ScenarioRoot::Users ? "HKEY_USERS\\"
                                                                    : "HKEY_USERS\\" + userSid + "\\";

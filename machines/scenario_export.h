@@ -11,7 +11,7 @@ namespace machines {
 
 // A .reg file (UTF-16LE with its byte-order mark, as regedit writes one) with
 // the scenario's keys of one registry view: the program's own (HKLM, HKU,
-// HKCU, with HKCU under HKEY_USERS\<userSid>) or the other one (HKLM64).
+// HKCU, with HKCU under HKEY_USERS\<userSid>) or the one it does not read (HKLM-OTHER-VIEW).
 // Empty when that view has no keys. Text values are stored as Windows stores
 // them, in UTF-16, so that the "A" functions under code page 936 hand out the
 // scenario's GBK bytes; other types are stored byte for byte.

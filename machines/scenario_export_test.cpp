@@ -29,7 +29,7 @@ std::string ParseError(const std::string& text) {
 }
 
 TEST(ParseScenario, RejectsWhatTheFormatDoesNotAllowNamingTheLine) {
-    EXPECT_EQ(ParseError("# a comment\nkey HKCU\n"), "line 2: expected key HKLM|HKLM64|HKU|HKCU\\path: key HKCU");
+    EXPECT_EQ(ParseError("# a comment\nkey HKCU\n"), "line 2: expected key HKLM|HKLM-OTHER-VIEW|HKU|HKCU\\path: key HKCU");
     EXPECT_NE(ParseError("key HKCU\\\n").find("line 1"), std::string::npos);
     EXPECT_NE(ParseError("key HKCR\\Software\n").find("line 1"), std::string::npos);
     EXPECT_NE(ParseError("value DisplayName sz Chrome\n").find("value before any key"), std::string::npos);
@@ -38,6 +38,8 @@ TEST(ParseScenario, RejectsWhatTheFormatDoesNotAllowNamingTheLine) {
     EXPECT_NE(ParseError("key HKLM\\K\nvalue V binary 4\n").find("line 2"), std::string::npos);
     EXPECT_NE(ParseError("expect start C:\\a.exe\nexpect message\n").find("not both"), std::string::npos);
     EXPECT_NE(ParseError("repeat 2\nkey HKLM\\K{n}\n").find("repeat without end"), std::string::npos);
+    // One value of a name per key, letter case ignored, also when the key is named twice.
+    EXPECT_NE(ParseError("key HKLM\\K\nvalue V sz a\nkey HKLM\\k\\\nvalue v dword 1\n").find("line 4"), std::string::npos);
 }
 
 TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
@@ -47,7 +49,7 @@ TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
         "value E expand_sz %SystemDrive%\\x\n"
         "value D dword 0x434241\n"
         "value B binary 47 00 ff\n"
-        "key HKLM64\\Other\n"
+        "key HKLM-OTHER-VIEW\\Other\n"
         "key HKCU\\Mine\n"
         "repeat 2\nkey HKU\\H{n}\nend\n");
     ASSERT_EQ(scenario.Keys.size(), 5u);
@@ -59,7 +61,7 @@ TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
     EXPECT_EQ(values[1].Data, std::string("%SystemDrive%\\x\0", 16));
     EXPECT_EQ(values[2].Data, std::string("ABC\0", 4));
     EXPECT_EQ(values[3].Data, std::string("G\0\xFF", 3));
-    EXPECT_EQ(scenario.Keys[1].Root, ScenarioRoot::Machine64);
+    EXPECT_EQ(scenario.Keys[1].Root, ScenarioRoot::MachineOtherView);
     EXPECT_EQ(scenario.Keys[2].Root, ScenarioRoot::CurrentUser);
     EXPECT_EQ(scenario.Keys[4].Path, "H1");
 
@@ -86,7 +88,7 @@ TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
         "value \xE5\x90\x8D sz \xE8\x85\xBE\n"  // 名 = 腾
         "value D dword 1\n"
         "key HKCU\\Mine\n"
-        "key HKLM64\\Other\n");
+        "key HKLM-OTHER-VIEW\\Other\n");
     const std::string own = machines::ExportRegFile(scenario, false, "S-1-5-21-0-0-0-1000");
     ASSERT_GE(own.size(), 2u);
     EXPECT_EQ(own.substr(0, 2), "\xFF\xFE");
@@ -113,11 +115,11 @@ TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry)
     EXPECT_EQ(first.Files, again.Files);
     EXPECT_NE(machines::ExportRegFile(first, false, "S"), machines::ExportRegFile(machines::RandomMachine(8), false, "S"));
 
-    bool other64 = false, user = false, otherHive = false, gbkName = false, longName = false, longValueName = false;
+    bool otherView = false, user = false, otherHive = false, gbkName = false, longName = false, longValueName = false;
     bool data1024 = false, data1025 = false, expandable = false, trailing = false, lowerCase = false, oddType = false;
     for (std::uint64_t seed = 1; seed <= 100; ++seed) {
         for (const machines::ScenarioKey& key : machines::RandomMachine(seed).Keys) {
-            other64 |= key.Root == ScenarioRoot::Machine64;
+            otherView |= key.Root == ScenarioRoot::MachineOtherView;
             user |= key.Root == ScenarioRoot::CurrentUser;
             otherHive |= key.Root == ScenarioRoot::Users;
             const std::string name = key.Path.substr(key.Path.rfind('\\') + 1);
@@ -135,7 +137,7 @@ TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry)
             }
         }
     }
-    EXPECT_TRUE(other64 && user && otherHive);
+    EXPECT_TRUE(otherView && user && otherHive);
     EXPECT_TRUE(gbkName && longName && longValueName);
     EXPECT_TRUE(data1024 && data1025);
     EXPECT_TRUE(expandable && trailing && lowerCase && oddType);

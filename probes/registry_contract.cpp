@@ -108,6 +108,10 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     scratch.AddValue(s + "Dword", "DisplayName", REG_DWORD, std::string("ABC\0", 4));
     // 名称 = 腾讯浏览器
     scratch.AddValue(s + "GbkValue", "\xC3\xFB\xB3\xC6", REG_SZ, std::string("\xCC\xDA\xD1\xB6\xE4\xAF\xC0\xC0\xC6\xF7\0", 11));
+    // Set out of order, then one set again in other letter case.
+    for (const char* name : {"Gamma", "Alpha", "Beta"})
+        scratch.AddValue(s + "Reset", name, REG_SZ, std::string("old\0", 4));
+    scratch.AddValue(s + "Reset", "BETA", REG_SZ, std::string("new\0", 4));
     const std::string path260 = s + "Exact\\" + std::string(260 - s.size() - 6, 'e');
     scratch.AddKey(path260 + "\\f");
     scratch.AddOtherViewKey(std::string(OtherViewProbeKey) + "\\Only in the other view");
@@ -238,6 +242,23 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
                   std::memcmp(value.Name.Bytes, "\xC3\xFB\xB3\xC6\0", 5) == 0 && value.DataLength == 11 &&
                   std::memcmp(value.Data.Bytes, "\xCC\xDA\xD1\xB6\xE4\xAF\xC0\xC0\xC6\xF7\0", 11) == 0,
               "a GBK value name and text round-trip byte for byte" + Code(value.Result));
+    }
+
+    // A key holds one value of a name, letter case ignored: setting it again
+    // replaces the data where the value stands and keeps the name's spelling.
+    {
+        std::vector<std::string> values;
+        for (DWORD index = 0;; ++index) {
+            const Enumerated value = EnumerateValue(root, s + "Reset", index);
+            if (value.Result != ERROR_SUCCESS) break;
+            values.push_back(value.Name.Text() + "=" + value.Data.Text());
+        }
+        const std::vector<std::string> expected =
+            platform.ValuesSorted ? std::vector<std::string>{"Alpha=old", "Beta=new", "Gamma=old"}
+                                  : std::vector<std::string>{"Gamma=old", "Alpha=old", "Beta=new"};
+        CHECK(values == expected, std::string("values enumerate ") + (platform.ValuesSorted ? "sorted" : "as set") +
+                                      ", and one set again has its new data under its first name: " +
+                                      expected[0] + ", " + expected[1] + ", " + expected[2]);
     }
 
     // A path of 260 characters opens; one of more may not.

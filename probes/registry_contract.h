@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-// Where the platforms really differ, each difference named here and nowhere
-// else; a probe that meets one checks the behaviour of the platform it runs on.
+// Where the stand-in, Windows and Wine differ in what the launcher can see,
+// one flag each; a probe that meets one checks the behaviour of the platform
+// it runs on. (Where Windows versions differ, the probes accept either.)
 struct ContractPlatform {
     const char* Name;
     // Wine's RegOpenKeyExA converts the path through a MAX_PATH-sized buffer:
@@ -31,11 +32,14 @@ struct ContractPlatform {
     // KEY_WOW64_32KEY opens it, KEY_WOW64_64KEY is rejected with
     // ERROR_INVALID_PARAMETER. Windows and Wine open either view.
     bool OneView;
+    // Wine enumerates a key's values sorted by name, letter case ignored;
+    // Windows, and the stand-in, in the order they were set.
+    bool ValuesSorted;
 };
 
-inline constexpr ContractPlatform StandInWindows{"the stand-in, Windows flavour", false, true, true};
-inline constexpr ContractPlatform StandInWine{"the stand-in, Wine flavour", true, true, true};
-inline constexpr ContractPlatform RealWine{"Wine", true, false, false};
+inline constexpr ContractPlatform StandInWindows{"the stand-in, Windows flavour", false, true, true, false};
+inline constexpr ContractPlatform StandInWine{"the stand-in, Wine flavour", true, true, true, false};
+inline constexpr ContractPlatform RealWine{"Wine", true, false, false, true};
 
 // How a platform builds the probes' keys: paths below Root, values with their
 // data as RegEnumValueA hands it out (GBK text with its NUL for strings).

@@ -56,7 +56,15 @@ RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
 
 void StandInMachine::AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                               const std::string& data) {
-    AddKey(root, path).Values.push_back(RegistryValue{name, type, data});
+    std::vector<RegistryValue>& values = AddKey(root, path).Values;
+    for (RegistryValue& value : values) {
+        if (SameKeyName(value.Name, name)) {
+            value.Type = type;
+            value.Data = data;
+            return;
+        }
+    }
+    values.push_back(RegistryValue{name, type, data});
 }
 
 void StandInMachine::AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,

@@ -47,10 +47,10 @@ struct InjectedFailure {
     std::optional<std::string> NameBufferHolds;
 };
 
-// Whose behaviour the stand-in copies where Wine really differs from Windows
-// in what the launcher can see. The one difference, Wine's: RegOpenKeyExA
-// fails with ERROR_MORE_DATA on a path of more than 260 characters (it
-// converts the path through a MAX_PATH-sized buffer); Windows opens it.
+// Whose behaviour the stand-in copies on a path of more than 260 characters:
+// Wine's RegOpenKeyExA fails with ERROR_MORE_DATA, Windows' opens it. In all
+// else the two flavours act alike; ContractPlatform (probes/registry_contract.h)
+// lists where the stand-in, Windows and Wine differ.
 enum class Flavour { Windows, Wine };
 
 // The logged-on user of every Wine prefix, and so the stand-in's default user.
@@ -102,7 +102,9 @@ public:
     // Creates the key and any missing parents, each among its siblings where
     // the registry keeps it; returns it (valid until the next change).
     RegistryKey& AddKey(HKEY root, const std::string& path);
-    // Adds a value to the key (creating the key), after the ones it has.
+    // Sets a value of the key (creating the key) as RegSetValueEx does: a name
+    // the key has (letter case ignored) keeps its place and spelling and takes
+    // the new type and data; a new one goes after the others.
     void AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& data);
     // A REG_SZ or REG_EXPAND_SZ value: the text and its terminating NUL.
     void AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
@@ -194,7 +196,8 @@ bool InsideStandIn();
 std::string KeyTarget(HKEY root, const std::string& path);
 
 // Registry path helpers shared by the stand-in and its scenario loader.
-// ASCII letters compared without case; the two bytes of a GBK character as they are.
+// Whether two key paths, or two value names, name the same thing: ASCII
+// letters compared without case; the two bytes of a GBK character as they are.
 bool SameKeyName(const std::string& a, const std::string& b);
 // Splits "A\B\C\" into {"A","B","C"}; false for an empty name inside the
 // path. The second byte of a GBK character never splits.

@@ -1,8 +1,7 @@
 // Helpers for tests that set up uninstall entries on the stand-in machine.
 #pragma once
 
-#include "discovery/user_uninstall_path.h"
-#include "launcher/constants.h"
+#include "discovery/uninstall_paths.h"
 #include "standin/standin_machine.h"
 
 #include <optional>

@@ -2,6 +2,7 @@
 // scenario's machine, a random one or a member's registry exports; and the one
 // check of a run against what its machine expects, for the stand-in and for
 // the real exe under Wine (tools/wine_scenarios.py). --help lists the modes.
+#include "discovery/uninstall_paths.h"
 #include "launcher/constants.h"
 #include "launcher/dll_search.h"
 #include "launcher/launch.h"
@@ -190,7 +191,7 @@ int Usage(const char* program, std::FILE* to = stderr) {
         {"--random SEED", "prints a random machine and the run on it"},
         {"--check-wine TRACE STARTED (FILE.scenario | --random SEED) [--reg FILE...]",
          "compares a Wine run and the replay of reg.exe's exports with the machine's expectations"},
-        {"--export DIR (FILE.scenario... | --random FIRST COUNT)", "writes machines as .reg files for the Wine runs"},
+        {"--export DIR [FILE.scenario... | --random FIRST COUNT]", "writes launcher.json and machines as .reg files for the Wine runs"},
         {"--reg FILE [--reg FILE...] [--wine]", "replays a member's PC from its registry exports (support)"},
     };
     const char* lead = "usage:";
@@ -290,7 +291,8 @@ bool Export(const Scenario& scenario, const std::string& folder, const std::stri
 }
 
 // launcher.json: what the Wine runner needs to know of the launcher itself,
-// the DLLs it preloads from the system folder (names without ".dll").
+// the DLLs it preloads from the system folder (names without ".dll") and the
+// uninstall keys it reads (below HKLM, and below the user's hive).
 bool ExportLauncherFacts(const std::string& folder) {
     std::string names;
     for (const wchar_t* dll : PreloadedSystemDlls) {
@@ -298,7 +300,10 @@ bool ExportLauncherFacts(const std::string& folder) {
         for (; *dll != L'\0' && *dll != L'.'; ++dll) name += static_cast<char>(*dll);
         names += (names.empty() ? "\"" : ", \"") + name + "\"";
     }
-    return WriteFile(folder + "/launcher.json", "{\"preloaded_system_dlls\": [" + names + "]}\n");
+    return WriteFile(folder + "/launcher.json",
+                     "{\"preloaded_system_dlls\": [" + names + "], \"uninstall_keys\": {\"machine\": " +
+                         machines::JsonString(std::string(MachineUninstallKey)) +
+                         ", \"user\": " + machines::JsonString(std::string(UserUninstallKey)) + "}}\n");
 }
 
 std::string NameOf(const std::string& path) {
@@ -323,9 +328,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::uint64_t first = 0, count = 0;
-    if (args.size() >= 3 && mode == "--export") {
+    if (args.size() >= 2 && mode == "--export") {
         if (!ExportLauncherFacts(args[1])) return 2;
-        if (args[2] == "--random") {
+        if (args.size() > 2 && args[2] == "--random") {
             if (args.size() != 5 || !ParseNumber(args[3], first) || !ParseNumber(args[4], count)) return Usage(argv[0]);
             for (std::uint64_t seed = first; seed < first + count; ++seed)
                 if (!Export(RandomScenario(seed), args[1], "random-" + std::to_string(seed))) return 2;

@@ -44,16 +44,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'win
 import prefix as wine_prefix  # noqa: E402
 
 COLLECT_TIMEOUT = 40  # seconds the launcher and the browser it starts may run
-# The two keys a member exports for support (README, Support), as reg.exe names them.
-MEMBER_KEYS = (('machine', 'HKLM' + wine_prefix.UNINSTALL), ('user', 'HKCU' + wine_prefix.UNINSTALL))
 
 
 def export(tool, folder, scenarios, random):
     """{name: the host tool's name for the machine} of the exported machines, in the order to run them."""
     os.makedirs(folder, exist_ok=True)
     machines = {}
+    subprocess.run([tool, '--export', folder, *scenarios], check=True)  # launcher.json, and the scenarios
     if scenarios:
-        subprocess.run([tool, '--export', folder, *scenarios], check=True)
         machines.update((os.path.splitext(os.path.basename(path))[0], [path]) for path in scenarios)
     if random:
         first, count = random
@@ -135,7 +133,9 @@ def run_machine(prefix, export_dir, name, source, work, standin_run):
     try:
         prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', wine_prefix.host_path(trace), str(COLLECT_TIMEOUT),
                     prefix.launcher, timeout=COLLECT_TIMEOUT + 30, cwd=prefix.unix(wine_prefix.DOWNLOADS))
-        for part, key in MEMBER_KEYS:  # a key the machine lacks gives no file
+        # The two keys a member exports for support (README, Support); a key
+        # the machine lacks gives no file.
+        for part, key in prefix.uninstall.items():
             out = os.path.join(work, f'{name}.{part}.reg')
             view = prefix.view_options() if part == 'machine' else []
             if prefix.reg('export', key, wine_prefix.host_path(out), *view, '/y')[0] == 0:
@@ -185,12 +185,12 @@ def main():
     except subprocess.CalledProcessError:
         sys.exit('the host tool could not export the scenarios (its message is above)')
 
+    with open(os.path.join(exported, 'launcher.json')) as f:
+        facts = json.load(f)
     planted = ()
-    if args.plant_dlls:  # the launcher's own list, as the host tool exports it
-        with open(os.path.join(exported, 'launcher.json')) as f:
-            planted = [name for name in json.load(f)['preloaded_system_dlls']
-                       if name not in wine_prefix.WINE_LOADS_BEFORE_MAIN]
-    prefixes = [wine_prefix.Prefix(os.path.join(args.out, 'prefix-' + arch), arch, args.build, loader, planted)
+    if args.plant_dlls:  # the launcher's own list
+        planted = [name for name in facts['preloaded_system_dlls'] if name not in wine_prefix.WINE_LOADS_BEFORE_MAIN]
+    prefixes = [wine_prefix.Prefix(os.path.join(args.out, 'prefix-' + arch), arch, args.build, loader, facts, planted)
                 for arch in arches]
     started = time.time()
     for boot in [prefix.create() for prefix in prefixes]:  # in parallel: 10-20 s each

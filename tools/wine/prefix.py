@@ -17,7 +17,6 @@ DOWNLOADS = r'C:\users\Public\Downloads'
 WINE_LOADS_BEFORE_MAIN = ('version',)
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
 STARTED_LOG = r'C:\kestlo-e2e\started.log'  # written by tools/windows/fake_browser.cpp
-UNINSTALL = r'\Software\Microsoft\Windows\CurrentVersion\Uninstall'  # below HKLM, and the user's hive
 
 
 class PrefixError(Exception):
@@ -83,9 +82,14 @@ def locale_problem():
 class Prefix:
     """One Wine prefix, its wineserver running with the GBK locale (code page 936)."""
 
-    def __init__(self, folder, arch, build, loader, planted=()):
-        """planted: DLL names (no .dll) to plant beside a copy of the launcher in DOWNLOADS."""
+    def __init__(self, folder, arch, build, loader, launcher_facts, planted=()):
+        """launcher_facts: what the host tool exports as launcher.json, the
+        uninstall keys the launcher reads among them. planted: DLL names (no
+        .dll) to plant beside a copy of the launcher in DOWNLOADS."""
         self.folder, self.arch, self.build, self.planted = folder, arch, build, tuple(planted)
+        keys = launcher_facts['uninstall_keys']
+        # As reg.exe names them: {'machine': HKLM\..., 'user': HKCU\...}.
+        self.uninstall = {'machine': 'HKLM\\' + keys['machine'], 'user': 'HKCU\\' + keys['user']}
         self.command = loader.command  # what starts a Wine program: run(*prefix.command, 'prog.exe')
         overrides = 'mscoree,mshtml='
         if self.planted:
@@ -172,17 +176,19 @@ class Prefix:
         """What the runs must leave as they found it: the uninstall keys of
         both views and of the user, and the hives under HKEY_USERS."""
         views = [[]] if self.arch == 'win32' else [['/reg:32'], ['/reg:64']]
-        return [self.reg('query', 'HKLM' + UNINSTALL, '/s', *view) for view in views] + [
-            self.reg('query', 'HKCU' + UNINSTALL, '/s'), self.reg('query', 'HKU')]
+        return [self.reg('query', self.uninstall['machine'], '/s', *view) for view in views] + [
+            self.reg('query', self.uninstall['user'], '/s'), self.reg('query', 'HKU')]
 
     def reset(self, work):
         """Takes the registry back to the prefix's start, as fingerprint() sees
         it: the machine-wide uninstall keys emptied, the user's deleted (a fresh
         prefix has none), and hives added under HKEY_USERS deleted."""
-        machine = ['HKEY_LOCAL_MACHINE' + UNINSTALL]
+        software, rest = self.uninstall['machine'].split('\\', 2)[1:]
+        machine = [f'HKEY_LOCAL_MACHINE\\{software}\\{rest}']
         if self.arch == 'win64':  # the 32-bit view, as the 64-bit reg.exe names it
-            machine.append(machine[0].replace(r'\Software', r'\Software\Wow6432Node', 1))
-        text = ''.join(f'[-{key}]\r\n\r\n[{key}]\r\n\r\n' for key in machine) + f'[-HKEY_CURRENT_USER{UNINSTALL}]\r\n\r\n'
+            machine.append(f'HKEY_LOCAL_MACHINE\\{software}\\Wow6432Node\\{rest}')
+        user = 'HKEY_CURRENT_USER' + self.uninstall['user'][len('HKCU'):]
+        text = ''.join(f'[-{key}]\r\n\r\n[{key}]\r\n\r\n' for key in machine) + f'[-{user}]\r\n\r\n'
         text += ''.join(f'[-{hive}]\r\n\r\n' for hive in self.hives() if hive not in self.start_hives)
         path = os.path.join(work, 'reset.reg')
         with open(path, 'wb') as f:
