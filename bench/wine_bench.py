@@ -16,6 +16,7 @@ import statistics
 import subprocess
 import sys
 import time
+from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tools', 'wine'))
 import prefix as wine_prefix  # noqa: E402
@@ -27,22 +28,21 @@ def fill(prefix, tool, out, entries):
     """Empties the prefix's uninstall keys, then imports ENTRIES ordinary programs and Chrome,
     written as a scenario and exported by the host tool."""
     scenario = os.path.join(out, f'bench-{entries}.scenario')
-    with open(scenario, 'w', encoding='utf-8') as f:
-        f.write(f'repeat {entries}\n'
-                'key HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{{n}-D564-463C-AFF1-A69D9E530F96}\n'
-                'value DisplayIcon sz C:\\Apps\\Example Application {n}.exe\n'
-                'value DisplayName sz Example Application {n}\n'
-                'value InstallLocation sz C:\\Apps\\Example Application {n}\n'
-                'value Publisher sz Example Software Ltd.\n'
-                'end\n'
-                'key HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome\n'
-                'value DisplayName sz Google Chrome\n'
-                f'value InstallLocation sz {CHROME}\n')
+    Path(scenario).write_text(
+        f'repeat {entries}\n'
+        'key HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{{n}-D564-463C-AFF1-A69D9E530F96}\n'
+        'value DisplayIcon sz C:\\Apps\\Example Application {n}.exe\n'
+        'value DisplayName sz Example Application {n}\n'
+        'value InstallLocation sz C:\\Apps\\Example Application {n}\n'
+        'value Publisher sz Example Software Ltd.\n'
+        'end\n'
+        'key HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Google Chrome\n'
+        'value DisplayName sz Google Chrome\n'
+        f'value InstallLocation sz {CHROME}\n', encoding='utf-8')
     subprocess.run([tool, '--export', out, scenario], check=True)
     prefix.reset(out)
     prefix.import_reg(os.path.join(out, f'bench-{entries}.own.reg'), other_view=False)
-    with open(os.path.join(prefix.build, 'kestlo-facts.json')) as f:
-        return json.load(f)['login_page_url']  # as the exe has it
+    return json.loads(Path(prefix.build, 'kestlo-facts.json').read_text())['login_page_url']  # as the exe has it
 
 
 def timed(prefix, *command):
@@ -67,8 +67,7 @@ def measure(prefix, tool, out, entries, runs):
         launcher.append(timed(prefix, r'C:\kestlo-e2e-tools\Kestlo desktop.exe'))
         minimal.append(timed(prefix, r'C:\kestlo-e2e-tools\minimal_launch.exe', CHROME + r'\Chrome.exe', url))
     time.sleep(1)
-    with open(log, 'rb') as f:
-        started = f.read().count(b'module ')
+    started = Path(log).read_bytes().count(b'module ')
     if started != 2 * runs:
         sys.exit(f'{entries} entries: the browser started {started} times, expected {2 * runs}')
     return entries, statistics.median(launcher), statistics.median(minimal)
@@ -88,8 +87,7 @@ def main():
     arch = loader.arches_for(os.path.join(args.build, 'Kestlo desktop.exe'), ['win32'],
                              'the 32-bit "Kestlo desktop.exe"')[0]
     subprocess.run([args.standin_run, '--export', out], check=True)  # launcher.json
-    with open(os.path.join(out, 'launcher.json')) as f:
-        facts = json.load(f)
+    facts = json.loads(Path(out, 'launcher.json').read_text())
     prefix = wine_prefix.Prefix(os.path.join(out, 'prefix-bench'), arch, os.path.abspath(args.build), loader, facts)
     prefix.create().wait(timeout=300)
     prefix.ready()
@@ -113,8 +111,7 @@ def main():
                      f'{(launcher - minimal) * 1000:.0f} ms | {(launcher - minimal) / entries * 1e6:.0f} us | '
                      f'{launcher / minimal:.2f} |')
     text = '\n'.join(lines)
-    with open(os.path.join(out, 'wine-figures.md'), 'w') as f:
-        f.write(text + '\n')
+    Path(out, 'wine-figures.md').write_text(text + '\n')
     print(text)
 
 

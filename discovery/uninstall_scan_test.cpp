@@ -78,25 +78,17 @@ TEST(ScanUninstallKey, CountIsTakenOnceBeforeTheWalk) {
     EXPECT_TRUE(catalogue.empty());
 }
 
-TEST(ScanUninstallKey, RecordsOfOneBrowserWithDifferentLocationsAreAllKept) {
+TEST(ScanUninstallKey, KeepsEachDistinctRecordAndAnIncompleteOneHidesNoLaterLocation) {
     StandInMachine machine;
-    AddMachineEntry(machine, "Chrome 1", "Google Chrome", "P1");
-    AddMachineEntry(machine, "Chrome 2", "Google Chrome", "P2");
-    AddMachineEntry(machine, "Chrome 3", "Google Chrome", "P1");  // exact duplicate of the first
+    AddMachineEntry(machine, "Chrome 1", "Google Chrome");  // no InstallLocation
+    AddMachineEntry(machine, "Chrome 2", "Google Chrome", "C:\\P1");
+    AddMachineEntry(machine, "Chrome 3", "Google Chrome");  // stored once only
+    AddMachineEntry(machine, "Chrome 4", "Google Chrome", "C:\\P2");
+    AddMachineEntry(machine, "Chrome 5", "Google Chrome", "C:\\P1");  // exact duplicate of the second
     BrowserCatalogue catalogue;
     ScanMachine(catalogue);
-    EXPECT_EQ(catalogue, (BrowserCatalogue{{"Chrome", "P1"}, {"Chrome", "P2"}}));
-}
-
-TEST(ScanUninstallKey, IncompleteEntryDoesNotHideALaterCompleteOne) {
-    StandInMachine machine;
-    AddMachineEntry(machine, "Chrome A", "Google Chrome");  // no InstallLocation
-    AddMachineEntry(machine, "Chrome B", "Google Chrome");  // stored once only
-    AddMachineEntry(machine, "Chrome C", "Google Chrome", "C:\\Chrome");
-    BrowserCatalogue catalogue;
-    ScanMachine(catalogue);
-    EXPECT_EQ(catalogue, (BrowserCatalogue{{"Chrome", ""}, {"Chrome", "C:\\Chrome"}}));
-    EXPECT_EQ(FindInstallLocation(catalogue, "Chrome"), "C:\\Chrome");
+    EXPECT_EQ(catalogue, (BrowserCatalogue{{"Chrome", ""}, {"Chrome", "C:\\P1"}, {"Chrome", "C:\\P2"}}));
+    EXPECT_EQ(FindInstallLocation(catalogue, "Chrome"), "C:\\P1");
 }
 
 TEST(ScanUninstallKey, BothScansShareOneCatalogue) {

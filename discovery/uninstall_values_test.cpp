@@ -71,20 +71,14 @@ TEST(ReadInstallLocation, ReturnsTheDataAsStoredUpToTheFirstNul) {
     }
 }
 
-TEST(ReadInstallLocation, SkipsValuesWhoseNamesDoNotFit) {
+TEST(ReadInstallLocation, SkipsValuesWhoseNamesDoNotFitAndStopsAtTheMatch) {
     StandInMachine machine;
     machine.AddString(HKEY_LOCAL_MACHINE, Entry, std::string(300, 'N'), "noise");
     machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation" + std::string(250, ' '), "wrong");
     machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation", "C:\\Right");
-    EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "C:\\Right");
-}
-
-TEST(ReadInstallLocation, StopsAtTheMatchingValue) {
-    StandInMachine machine;
-    machine.AddString(HKEY_LOCAL_MACHINE, Entry, "InstallLocation", "C:\\First");
     machine.AddString(HKEY_LOCAL_MACHINE, Entry, "Publisher", "Someone");
-    EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "C:\\First");
-    EXPECT_EQ(machine.CallCount(RegistryCall::EnumValue), 1u);
+    EXPECT_EQ(ReadInstallLocation(HKEY_LOCAL_MACHINE, Entry), "C:\\Right");
+    EXPECT_EQ(machine.CallCount(RegistryCall::EnumValue), 3u);  // none after the match
 }
 
 TEST(ReadInstallLocation, NameBufferWithoutTerminatorIsNotReadPastItsEnd) {

@@ -69,14 +69,13 @@ TEST(ReadRegExport, PlacesTheTwoUninstallKeysAndCountsTheRest) {
         "\"DisplayName\"=\"ignored with its key\"\r\n" +
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\r\n" +
         "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\D]\r\n"));
-    ASSERT_EQ(read.Machine.Keys.size(), 4u);
-    EXPECT_EQ(read.Machine.Keys[0].Root, ScenarioRoot::Machine);
-    EXPECT_EQ(read.Machine.Keys[0].Path, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\A");
-    EXPECT_EQ(read.Machine.Keys[1].Path, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
-    EXPECT_EQ(read.Machine.Keys[2].Root, ScenarioRoot::CurrentUser);
-    EXPECT_EQ(read.Machine.Keys[2].Path, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\B");
-    EXPECT_EQ(read.Machine.Keys[3].Root, ScenarioRoot::CurrentUser);
-    EXPECT_EQ(read.Machine.Keys[3].Path, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\C");
+    const std::string machine = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    const std::string user = "Software" + machine.substr(8);
+    std::vector<std::pair<ScenarioRoot, std::string>> placed;
+    for (const machines::ScenarioKey& key : read.Machine.Keys) placed.emplace_back(key.Root, key.Path);
+    EXPECT_EQ(placed, (decltype(placed){{ScenarioRoot::Machine, machine + "\\A"}, {ScenarioRoot::Machine, machine},
+                                        {ScenarioRoot::CurrentUser, user + "\\B"},
+                                        {ScenarioRoot::CurrentUser, user + "\\C"}}));
     EXPECT_EQ(read.UserSid, "S-1-5-21-1-2-3-1001");
     EXPECT_EQ(read.IgnoredKeys, 3u);
 }

@@ -32,18 +32,15 @@ std::string Lines(const std::vector<std::string>& failures) {
     return text;
 }
 
-TEST(RegistryContract, TheStandInAnswersEveryProbeAsWindowsDoes) {
-    StandInMachine active;
-    const std::vector<std::string> failures = RunRegistryContract(StandInWindows, StandInScratch(active));
-    EXPECT_TRUE(failures.empty()) << Lines(failures);
-    EXPECT_EQ(active.OpenHandleCount(), 0u);
-}
-
-TEST(RegistryContract, TheWineFlavourAnswersEveryProbeAsWineDoes) {
-    StandInMachine active;
-    active.Behaviour = standin::Flavour::Wine;
-    const std::vector<std::string> failures = RunRegistryContract(StandInWine, StandInScratch(active));
-    EXPECT_TRUE(failures.empty()) << Lines(failures);
+TEST(RegistryContract, EachFlavourAnswersEveryProbeAsItsPlatformDoes) {
+    for (const auto& [flavour, platform] : {std::pair{standin::Flavour::Windows, StandInWindows},
+                                            std::pair{standin::Flavour::Wine, StandInWine}}) {
+        StandInMachine active;
+        active.Behaviour = flavour;
+        const std::vector<std::string> failures = RunRegistryContract(platform, StandInScratch(active));
+        EXPECT_TRUE(failures.empty()) << platform.Name << ":\n" << Lines(failures);
+        EXPECT_EQ(active.OpenHandleCount(), 0u) << platform.Name;
+    }
 }
 
 TEST(RegistryContract, DebugStringsArriveByteForByte) {

@@ -20,6 +20,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from pathlib import Path
 
 import notices
 
@@ -31,8 +32,7 @@ except ImportError:
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXE, FACTS_FILE = sys.argv[1:3]
 del sys.argv[1:3]
-with open(FACTS_FILE) as f:
-    FACTS = json.load(f)
+FACTS = json.loads(Path(FACTS_FILE).read_text())
 COMPANY, COPYRIGHT, LOGIN_URL = FACTS['company_name'], FACTS['copyright'], FACTS['login_page_url']
 SIZE_BUDGET = FACTS['size_budget']
 LINK_MAP = FACTS['link_map'] if os.path.exists(FACTS['link_map']) else None
@@ -60,8 +60,7 @@ class ExecutableTest(unittest.TestCase):
     def setUpClass(cls):
         cls.pe = pefile.PE(EXE)
         cls.resources = resources(cls.pe)
-        with open(EXE, 'rb') as f:
-            cls.raw = f.read()
+        cls.raw = Path(EXE).read_bytes()
 
     def test_header(self):
         header = self.pe.FILE_HEADER
@@ -113,8 +112,8 @@ class ExecutableTest(unittest.TestCase):
             self.assertFalse(text in self.raw, f'{text!r} is in the file')
         if not LINK_MAP:
             return
-        with open(LINK_MAP, errors='replace') as f:
-            members = set(re.findall(r'lib(?:stdc\+\+|supc\+\+|gcc|gcc_eh)\.a\(([^)]+)\)', f.read()))
+        members = set(re.findall(r'lib(?:stdc\+\+|supc\+\+|gcc|gcc_eh)\.a\(([^)]+)\)',
+                                 Path(LINK_MAP).read_text(errors='replace')))
         for member in members:
             self.assertNotRegex(member, r'unwind|demangle|vterminate|eh_|functexcept|cxa',
                                 'linked from the C++ runtime: ' + member)
@@ -122,11 +121,10 @@ class ExecutableTest(unittest.TestCase):
     def test_notices_cover_every_runtime_file_linked(self):
         if not (LINK_MAP and FACTS['notices']):
             self.skipTest('no notices: the GNU build writes them')
-        with open(LINK_MAP, errors='replace') as f, open(FACTS['mingw_copyright']) as c:
-            expected, uncovered = notices.notices(f.read(), c.read())
+        expected, uncovered = notices.notices(Path(LINK_MAP).read_text(errors='replace'),
+                                              Path(FACTS['mingw_copyright']).read_text())
         self.assertEqual(uncovered, [], 'linked, without a notice: add one to resources/notices.py')
-        with open(FACTS['notices']) as f:
-            self.assertEqual(f.read(), expected)
+        self.assertEqual(Path(FACTS['notices']).read_text(), expected)
         for text in ('2. Redistributions in binary form must reproduce the accompanying',
                      'THIS SOFTWARE IS PROVIDED BY THE COPYRIGHT HOLDERS', 'Copyright (c) 2009',
                      'GNU General Public License version 3\nwith the GCC Runtime Library Exception'):
@@ -175,12 +173,11 @@ class ExecutableTest(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             drawn = os.path.join(folder, 'kestlo.ico')
             subprocess.run([sys.executable, os.path.join(HERE, 'make_icon.py'), drawn], check=True)
-            with open(drawn, 'rb') as f, open(os.path.join(HERE, 'kestlo.ico'), 'rb') as committed:
-                self.assertEqual(hashlib.sha256(f.read()).hexdigest(), hashlib.sha256(committed.read()).hexdigest(),
-                                 'run resources/make_icon.py and commit kestlo.ico')
+            self.assertEqual(hashlib.sha256(Path(drawn).read_bytes()).hexdigest(),
+                             hashlib.sha256(Path(HERE, 'kestlo.ico').read_bytes()).hexdigest(),
+                             'run resources/make_icon.py and commit kestlo.ico')
         [(_, dib)] = self.resources[(RT_ICON, 1)]
-        with open(os.path.join(HERE, 'kestlo.ico'), 'rb') as f:
-            self.assertEqual(f.read()[22:], dib)
+        self.assertEqual(Path(HERE, 'kestlo.ico').read_bytes()[22:], dib)
 
     def test_version(self):
         [(language, _)] = self.resources[(RT_VERSION, 1)]

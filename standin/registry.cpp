@@ -57,14 +57,9 @@ RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
 void StandInMachine::AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                               const std::string& data) {
     std::vector<RegistryValue>& values = AddKey(root, path).Values;
-    for (RegistryValue& value : values) {
-        if (SameKeyName(value.Name, name)) {
-            value.Type = type;
-            value.Data = data;
-            return;
-        }
-    }
-    values.push_back(RegistryValue{name, type, data});
+    const auto same = std::find_if(values.begin(), values.end(), [&](auto& value) { return SameKeyName(value.Name, name); });
+    if (same == values.end()) values.push_back(RegistryValue{name, type, data});
+    else *same = RegistryValue{same->Name, type, data};
 }
 
 void StandInMachine::AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,

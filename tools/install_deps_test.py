@@ -8,6 +8,7 @@ import os
 import subprocess
 import tempfile
 import unittest
+from pathlib import Path
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'install-deps.sh')
 INDEX = 'http://deb.example/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz'
@@ -29,25 +30,21 @@ echo "E: Unable to correct problems, you have held broken packages."; exit 100
 
 
 def codename():
-    with open('/etc/os-release') as f:
-        return dict(line.rstrip('\n').split('=', 1) for line in f if '=' in line)['VERSION_CODENAME'].strip('"')
+    lines = Path('/etc/os-release').read_text().splitlines()
+    return dict(line.split('=', 1) for line in lines if '=' in line)['VERSION_CODENAME'].strip('"')
 
 
 class MirrorMidSync(unittest.TestCase):
     def run_script(self, suite_fails):
         folder = tempfile.mkdtemp(prefix='kestlo-deps-')
         for name, text in SHIMS.items():
-            path = os.path.join(folder, name)
-            with open(path, 'w') as f:
-                f.write(text)
-            os.chmod(path, 0o755)
+            Path(folder, name).write_text(text)
+            os.chmod(os.path.join(folder, name), 0o755)
         log = os.path.join(folder, 'apt-get.log')
         env = dict(os.environ, PATH=folder + os.pathsep + os.environ['PATH'], SHIM_LOG=log,
                    KESTLO_APT_RETRY_DELAY='0', SHIM_SUITE_FAILS='1' if suite_fails else '')
         result = subprocess.run([SCRIPT, 'release'], env=env, capture_output=True, text=True)
-        with open(log) as f:
-            calls = f.read().splitlines()
-        return result, calls
+        return result, Path(log).read_text().splitlines()
 
     def test_retries_the_update_then_installs_from_the_release_suite(self):
         result, calls = self.run_script(suite_fails=False)

@@ -20,6 +20,7 @@ import tempfile
 import threading
 import time
 import unittest
+from pathlib import Path
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 RELEASE = os.path.join(ROOT, 'tools', 'release.sh')
@@ -31,6 +32,7 @@ PASSWORD = 'correct horse battery\n'
 NOTICES = 'THIRD-PARTY-NOTICES.txt'
 # What a release folder holds before each run: a failed run must leave it so.
 PREVIOUS = {EXE: 'the previous release\n', 'SHA256SUMS': 'its sums\n', 'BUILD-INFO.txt': 'its build\n'}
+PREVIOUS_BYTES = {name: text.encode() for name, text in PREVIOUS.items()}
 
 CA_CONFIG = """[ ca ]
 default_ca = test
@@ -65,12 +67,10 @@ def time_stamp_authority(certificates):
 
     class Responder(http.server.BaseHTTPRequestHandler):
         def do_POST(self):
-            with open(os.path.join(folder, 'query.tsq'), 'wb') as f:
-                f.write(self.rfile.read(int(self.headers['Content-Length'])))
+            Path(folder, 'query.tsq').write_bytes(self.rfile.read(int(self.headers['Content-Length'])))
             run('openssl', 'ts', '-reply', '-config', 'tsa.cnf', '-queryfile', 'query.tsq', '-inkey', 'tsa.key',
                 '-signer', 'tsa.pem', '-chain', 'ca.pem', '-out', 'reply.tsr', cwd=folder)
-            with open(os.path.join(folder, 'reply.tsr'), 'rb') as f:
-                reply = f.read()
+            reply = Path(folder, 'reply.tsr').read_bytes()
             self.send_response(200)
             self.send_header('Content-Type', 'application/timestamp-reply')
             self.send_header('Content-Length', str(len(reply)))
@@ -92,6 +92,11 @@ def run(*command, cwd=None, env=None, check=True):
     return result
 
 
+def write(path, text):
+    Path(path).write_text(text)
+    return path
+
+
 def sha256(path):
     return run('sha256sum', path).stdout.split()[0]
 
@@ -99,8 +104,7 @@ def sha256(path):
 def previous_release(parent):
     dist = tempfile.mkdtemp(dir=parent, prefix='dist-')
     for name, text in PREVIOUS.items():
-        with open(os.path.join(dist, name), 'w') as f:
-            f.write(text)
+        write(os.path.join(dist, name), text)
     return dist
 
 
@@ -110,8 +114,7 @@ def contents(folder):
     for base, _, files in os.walk(folder):
         for name in files:
             path = os.path.join(base, name)
-            with open(path, 'rb') as f:
-                found[os.path.relpath(path, folder)] = f.read()
+            found[os.path.relpath(path, folder)] = Path(path).read_bytes()
     return found
 
 
@@ -121,11 +124,8 @@ class Certificates:
     def __init__(self, folder):
         self.folder = folder
         os.makedirs(folder)
-        with open(os.path.join(folder, 'ca.cnf'), 'w') as f:
-            f.write(CA_CONFIG)
-        open(os.path.join(folder, 'index.txt'), 'w').close()
-        with open(os.path.join(folder, 'serial'), 'w') as f:
-            f.write('1000\n')
+        for name, text in (('ca.cnf', CA_CONFIG), ('index.txt', ''), ('serial', '1000\n')):
+            self.write(name, text)
         self.password_file = self.write('password', PASSWORD)
         self.ca = os.path.join(folder, 'ca.pem')
         run('openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', 'ca.key', '-out', 'ca.pem',
@@ -134,10 +134,7 @@ class Certificates:
             cwd=folder)
 
     def write(self, name, text):
-        path = os.path.join(self.folder, name)
-        with open(path, 'w') as f:
-            f.write(text)
-        return path
+        return write(os.path.join(self.folder, name), text)
 
     def issue(self, name, usage, start='20250101000000Z', end='20351231000000Z'):
         """A PKCS#12 file for a new leaf certificate with that extended key usage."""
@@ -165,13 +162,10 @@ class ReleaseTest(unittest.TestCase):
         wrapper_folder = os.path.join(cls.scratch, 'bin')
         os.makedirs(wrapper_folder)
         cls.osslsigncode_log = os.path.join(cls.scratch, 'osslsigncode.log')
-        wrapper = os.path.join(wrapper_folder, 'osslsigncode')
-        with open(wrapper, 'w') as f:
-            f.write(f'''#!/bin/bash
+        os.chmod(write(os.path.join(wrapper_folder, 'osslsigncode'), f'''#!/bin/bash
 printf '%s\\n' "$*" >> '{cls.osslsigncode_log}'
 exec /usr/bin/osslsigncode "$@"
-''')
-        os.chmod(wrapper, 0o755)
+'''), 0o755)
         cls.path_with_wrapper = wrapper_folder + os.pathsep + os.environ['PATH']
         # One signed release, with a time-stamp server, for the tests that look at it.
         cls.signed, cls.signed_dist = cls.release(cls.signing_env())
@@ -204,8 +198,7 @@ exec /usr/bin/osslsigncode "$@"
     def test_signs_with_sha256_and_a_time_stamp_or_not_at_all(self):
         self.assertEqual(self.signed.returncode, 0, self.signed.stdout + self.signed.stderr)
         self.assertEqual(sorted(os.listdir(self.signed_dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS', NOTICES])
-        with open(self.osslsigncode_log) as f:
-            signing_call = f.readline()
+        signing_call = Path(self.osslsigncode_log).read_text().split('\n')[0]
         self.assertIn(f'-ts {self.timestamp_url}', signing_call)
         self.assertIn('-h sha256', signing_call)
         self.assertIn(f'-readpass {self.certificates.password_file}', signing_call)
@@ -216,7 +209,7 @@ exec /usr/bin/osslsigncode "$@"
         self.assertEqual(result.returncode, 1)
         self.assertIn('KESTLO_SIGN_TIMESTAMP_URL is not set', result.stderr)
         self.assertIn('--no-timestamp', result.stderr)
-        self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
+        self.assertEqual(contents(dist), PREVIOUS_BYTES)
 
     def test_signature_and_time_stamp_verify_and_checksums_hold(self):
         ca = self.certificates.ca
@@ -227,8 +220,7 @@ exec /usr/bin/osslsigncode "$@"
         self.assertIn('Timestamp time: ', verified.stdout)
         self.assertEqual(run('sha256sum', '-c', 'SHA256SUMS', cwd=self.signed_dist).stdout.split(),
                          ['Kestlo', 'desktop.exe:', 'OK', f'{NOTICES}:', 'OK'])
-        with open(os.path.join(self.signed_dist, NOTICES)) as f:
-            self.assertIn('Redistributions in binary form must reproduce', f.read())
+        self.assertIn('Redistributions in binary form must reproduce', Path(self.signed_dist, NOTICES).read_text())
 
     def test_unsigned_bytes_are_reproducible(self):
         # The signature taken off, the release folder's build, and the windows
@@ -238,12 +230,10 @@ exec /usr/bin/osslsigncode "$@"
         reference = os.path.join(BUILD_WINDOWS, EXE)
         self.assertEqual(sha256(unsigned), sha256(reference))
         self.assertEqual(sha256(os.path.join(RELEASE_BUILD, EXE)), sha256(reference))
-        with open(os.path.join(self.signed_dist, 'BUILD-INFO.txt')) as f:
-            info = f.read()
+        info = Path(self.signed_dist, 'BUILD-INFO.txt').read_text()
         self.assertIn(f'unsigned SHA-256: {sha256(reference)}', info)
         self.assertIn('commit: ' + run('git', 'rev-parse', 'HEAD', cwd=ROOT).stdout.strip(), info)
-        with open(FACTS) as f:
-            host = json.load(f)['login_host']
+        host = json.loads(Path(FACTS).read_text())['login_host']
         for line in (f'KESTLO_LOGIN_HOST: {host}', 'KESTLO_COMPANY_NAME: ', 'KESTLO_COPYRIGHT: ',
                      'compiler: ', 'binutils: ', 'work tree: ', 'signed: yes, by '):
             self.assertIn(line, info)
@@ -254,14 +244,11 @@ exec /usr/bin/osslsigncode "$@"
         self.assertEqual(checked.returncode, 0, checked.stderr[-3000:])
 
     def test_signed_file_runs_under_wine(self):
-        self.run_under_wine(self.signed_exe)
-
-    def run_under_wine(self, exe):
         """The signed exe, with the Wine helpers of its build: one start, one message box.
 
         Where Wine cannot run 32-bit programs, the 64-bit test build
         (build/windows-x64), signed the same way, stands in for it."""
-        build = BUILD_WINDOWS
+        build, exe = BUILD_WINDOWS, self.signed_exe
         if subprocess.run([os.path.join(ROOT, 'tools', 'wine32-runs.sh')]).returncode != 0:
             build = os.path.join(os.path.dirname(BUILD_WINDOWS), 'windows-x64')
             if not os.path.exists(os.path.join(build, EXE)):
@@ -289,8 +276,7 @@ exec /usr/bin/osslsigncode "$@"
         self.assertEqual(self.leftovers(dist), [])
         self.assertEqual(sorted(os.listdir(dist)), ['BUILD-INFO.txt', EXE, 'SHA256SUMS', NOTICES])
         self.assertEqual(sha256(os.path.join(dist, EXE)), sha256(os.path.join(BUILD_WINDOWS, EXE)))
-        with open(os.path.join(dist, 'BUILD-INFO.txt')) as f:
-            self.assertIn('signed: no', f.read())
+        self.assertIn('signed: no', Path(dist, 'BUILD-INFO.txt').read_text())
 
     def test_a_failed_signing_keeps_the_previous_release(self):
         wrong_password = self.certificates.write('wrong-password', 'not the password\n')
@@ -312,7 +298,7 @@ exec /usr/bin/osslsigncode "$@"
                 result, dist = self.release(signing)
                 self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
                 self.assertIn(message, result.stderr)
-                self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
+                self.assertEqual(contents(dist), PREVIOUS_BYTES)
                 self.assertEqual(self.leftovers(dist), [])
 
     def test_warns_of_a_password_file_others_can_read(self):
@@ -333,20 +319,16 @@ exec /usr/bin/osslsigncode "$@"
 
     def test_dist_with_another_file_is_refused_and_the_file_kept(self):
         dist = previous_release(self.scratch)
-        with open(os.path.join(dist, '.notes'), 'w') as f:
-            f.write('mine\n')
+        write(os.path.join(dist, '.notes'), 'mine\n')
         result, _ = self.release(dist=dist)
         self.assertEqual(result.returncode, 1)
         self.assertIn(f'{dist} holds .notes, which a release does not write', result.stderr)
-        expected = {k: v.encode() for k, v in PREVIOUS.items()}
-        expected['.notes'] = b'mine\n'
-        self.assertEqual(contents(dist), expected)
+        self.assertEqual(contents(dist), {**PREVIOUS_BYTES, '.notes': b'mine\n'})
 
     def test_build_folder_of_someone_else_is_refused_and_kept(self):
         folder = os.path.join(self.scratch, 'not-a-build')
         os.makedirs(folder)
-        with open(os.path.join(folder, 'keep.txt'), 'w') as f:
-            f.write('keep\n')
+        write(os.path.join(folder, 'keep.txt'), 'keep\n')
         dist = os.path.join(self.scratch, 'new-dist')
         result = run(RELEASE, '--allow-dirty', '--dist', dist, '--build', folder, check=False)
         self.assertEqual(result.returncode, 1)
@@ -379,7 +361,7 @@ exec /usr/bin/osslsigncode "$@"
             process.kill()
             raise AssertionError('TERM did not stop the release within 30 s')
         self.assertEqual(process.returncode, 143, stderr)
-        self.assertEqual(contents(dist), {k: v.encode() for k, v in PREVIOUS.items()})
+        self.assertEqual(contents(dist), PREVIOUS_BYTES)
         self.assertEqual(self.leftovers(dist), [])
 
     def test_refuses_a_tree_with_uncommitted_changes(self):
@@ -401,8 +383,7 @@ exec /usr/bin/osslsigncode "$@"
         run('git', 'init', '-q', cwd=repository)
         run('git', '-c', 'user.name=t', '-c', 'user.email=t@t', 'add', '.', cwd=repository)
         run('git', '-c', 'user.name=t', '-c', 'user.email=t@t', 'commit', '-qm', 'release script', cwd=repository)
-        with open(os.path.join(repository, 'untracked.txt'), 'w') as f:
-            f.write('not in git\n')
+        write(os.path.join(repository, 'untracked.txt'), 'not in git\n')
         return repository
 
     def leftovers(self, dist):

@@ -292,7 +292,7 @@ bool Export(const Scenario& scenario, const std::string& folder, const std::stri
 
 // launcher.json: what the Wine runner needs to know of the launcher itself,
 // the DLLs it preloads from the system folder (names without ".dll") and the
-// uninstall keys it reads (below HKLM, and below the user's hive).
+// uninstall keys it reads, as reg.exe names them.
 bool ExportLauncherFacts(const std::string& folder) {
     std::string names;
     for (const wchar_t* dll : PreloadedSystemDlls) {
@@ -302,8 +302,8 @@ bool ExportLauncherFacts(const std::string& folder) {
     }
     return WriteFile(folder + "/launcher.json",
                      "{\"preloaded_system_dlls\": [" + names + "], \"uninstall_keys\": {\"machine\": " +
-                         machines::JsonString(std::string(MachineUninstallKey)) +
-                         ", \"user\": " + machines::JsonString(std::string(UserUninstallKey)) + "}}\n");
+                         machines::JsonString("HKLM\\" + std::string(MachineUninstallKey)) +
+                         ", \"user\": " + machines::JsonString("HKCU\\" + std::string(UserUninstallKey)) + "}}\n");
 }
 
 std::string NameOf(const std::string& path) {

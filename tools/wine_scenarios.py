@@ -39,6 +39,7 @@ import shutil
 import subprocess
 import sys
 import time
+from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'wine'))
 import prefix as wine_prefix  # noqa: E402
@@ -102,8 +103,7 @@ def run_probes(prefix, out):
     trace = wine_prefix.host_path(os.path.join(out, 'probes.trace'))
     try:
         code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', trace, '60', probes, timeout=120)
-        with open(os.path.join(out, 'probes.trace')) as f:
-            ended = [line.strip() for line in f if line[0] in 'XT']
+        ended = [line for line in Path(out, 'probes.trace').read_text().splitlines() if line[0] in 'XT']
         checked, report = prefix.wine(probes, '--check-trace', trace)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired, OSError) as error:
         code, checked, output, report, ended = None, None, str(error).encode(), b'', []
@@ -118,8 +118,8 @@ def run_machine(prefix, export_dir, name, source, work, standin_run):
     """Runs one exported machine; returns (passed, the host tool's report).
     `source` names the machine for the host tool (a scenario file, or --random SEED)."""
     base = os.path.join(export_dir, name)
-    with open(base + '.json', encoding='utf-8') as f:
-        files = list(dict.fromkeys(prefix.unix(file) for file in json.load(f)['files']))  # a machine may list one twice
+    listed = json.loads(Path(base + '.json').read_text(encoding='utf-8'))['files']
+    files = list(dict.fromkeys(prefix.unix(file) for file in listed))  # a machine may list one twice
     views = [(view, other) for view, other in (('.own.reg', False), ('.other.reg', True)) if os.path.exists(base + view)]
     for view, other_view in views:
         prefix.import_reg(base + view, other_view)
@@ -185,8 +185,7 @@ def main():
     except subprocess.CalledProcessError:
         sys.exit('the host tool could not export the scenarios (its message is above)')
 
-    with open(os.path.join(exported, 'launcher.json')) as f:
-        facts = json.load(f)
+    facts = json.loads(Path(exported, 'launcher.json').read_text())
     planted = ()
     if args.plant_dlls:  # the launcher's own list
         planted = [name for name in facts['preloaded_system_dlls'] if name not in wine_prefix.WINE_LOADS_BEFORE_MAIN]

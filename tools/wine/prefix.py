@@ -5,6 +5,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+from pathlib import Path
 
 SKIPPED = 77  # exit code that ctest reports as a skipped test (SKIP_RETURN_CODE)
 TOOLS = r'C:\kestlo-e2e-tools'
@@ -87,9 +88,7 @@ class Prefix:
         uninstall keys the launcher reads among them. planted: DLL names (no
         .dll) to plant beside a copy of the launcher in DOWNLOADS."""
         self.folder, self.arch, self.build, self.planted = folder, arch, build, tuple(planted)
-        keys = launcher_facts['uninstall_keys']
-        # As reg.exe names them: {'machine': HKLM\..., 'user': HKCU\...}.
-        self.uninstall = {'machine': 'HKLM\\' + keys['machine'], 'user': 'HKCU\\' + keys['user']}
+        self.uninstall = launcher_facts['uninstall_keys']  # {'machine': 'HKLM\\...', 'user': 'HKCU\\...'}
         self.command = loader.command  # what starts a Wine program: run(*prefix.command, 'prog.exe')
         overrides = 'mscoree,mshtml='
         if self.planted:
@@ -191,8 +190,7 @@ class Prefix:
         text = ''.join(f'[-{key}]\r\n\r\n[{key}]\r\n\r\n' for key in machine) + f'[-{user}]\r\n\r\n'
         text += ''.join(f'[-{hive}]\r\n\r\n' for hive in self.hives() if hive not in self.start_hives)
         path = os.path.join(work, 'reset.reg')
-        with open(path, 'wb') as f:
-            f.write(('\ufeffWindows Registry Editor Version 5.00\r\n\r\n' + text).encode('utf-16-le'))
+        Path(path).write_bytes(('\ufeffWindows Registry Editor Version 5.00\r\n\r\n' + text).encode('utf-16-le'))
         code, output = self.reg('import', host_path(path))
         if code != 0:
             raise PrefixError(f'the registry could not be reset: {output.decode("utf-8", "replace").strip()}')
