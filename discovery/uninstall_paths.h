@@ -16,4 +16,5 @@ inline constexpr char UserUninstallSuffix[] = "\\Software\\Microsoft\\Windows\\C
 // The two keys without their outer backslashes, as reg.exe and .reg files name them.
 inline constexpr std::string_view MachineUninstallKey{MachineUninstallPath, sizeof MachineUninstallPath - 2};
 inline constexpr std::string_view UserUninstallKey{UserUninstallSuffix + 1, sizeof UserUninstallSuffix - 3};
-static_assert(MachineUninstallKey.back() != '\\' && UserUninstallKey.front() != '\\' && UserUninstallKey.back() != '\\');
+static_assert(MachineUninstallKey.back() != '\\' && UserUninstallKey.back() != '\\');
+static_assert(UserUninstallKey.front() != '\\');

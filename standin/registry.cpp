@@ -57,7 +57,7 @@ RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
 void StandInMachine::AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                               const std::string& data) {
     std::vector<RegistryValue>& values = AddKey(root, path).Values;
-    const auto same = std::find_if(values.begin(), values.end(), [&](auto& value) { return SameKeyName(value.Name, name); });
+    const auto same = std::find_if(values.begin(), values.end(), [&](auto& v) { return SameKeyName(v.Name, name); });
     if (same == values.end()) values.push_back(RegistryValue{name, type, data});
     else *same = RegistryValue{same->Name, type, data};
 }
