@@ -22,8 +22,9 @@ GCC_EXCEPTION = ('libgcc and libstdc++ are linked under the GNU General Public L
 def runtime_files(link_map):
     """The toolchain's archives and objects the map shows linked in, as normalised paths.
 
-    Reads GNU ld's map and lld's alike: "archive.a(member.o)" wherever a
-    member was taken, and objects by their path under /usr."""
+    Reads GNU ld's map: "archive.a(member.o)" wherever a member was taken,
+    and objects by their path under /usr. (lld's map names a member without
+    its archive, so the build runs this on GNU ld's alone.)"""
     found = {os.path.normpath(m) for m in re.findall(r'(/usr/[^\s()]+\.a)\([^)]+\)', link_map)}
     found |= {os.path.normpath(m) for m in re.findall(r'(/usr/[^\s()]+\.o)(?![^\s(]*\))', link_map)}
     return sorted(found)

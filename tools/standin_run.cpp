@@ -263,8 +263,8 @@ int CheckWine(const std::vector<std::string>& args, const char* program) {
     if (!ReadWineRun(args[1], args[2], run)) return 2;
     PrintRun(run);
     int failures = Check(scenario.Expected, run);
-    machines::RegImport import;
     if (!exports.empty()) {
+        machines::RegImport import;
         if (!ReadRegExports(exports, import)) return 2;
         failures += Check(scenario.Expected, Replay(import, scenario.Files, true), "the replay of the exports: ");
     }

@@ -50,10 +50,8 @@ COLLECT_TIMEOUT = 40  # seconds the launcher and the browser it starts may run
 def export(tool, folder, scenarios, random):
     """{name: the host tool's name for the machine} of the exported machines, in the order to run them."""
     os.makedirs(folder, exist_ok=True)
-    machines = {}
     subprocess.run([tool, '--export', folder, *scenarios], check=True)  # launcher.json, and the scenarios
-    if scenarios:
-        machines.update((os.path.splitext(os.path.basename(path))[0], [path]) for path in scenarios)
+    machines = {os.path.splitext(os.path.basename(path))[0]: [path] for path in scenarios}
     if random:
         first, count = random
         subprocess.run([tool, '--export', folder, '--random', str(first), str(count)], check=True)
