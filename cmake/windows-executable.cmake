@@ -146,7 +146,7 @@ set_target_properties(fake_browser minimal_launch PROPERTIES WIN32_EXECUTABLE ON
 # library's link-time-optimised objects with plain ones makes the 32-bit
 # linker see libstdc++'s inline functions twice.
 add_executable(registry_probes probes/registry_probes_main.cpp probes/registry_contract.cpp
-               discovery/user_uninstall_path.cpp)
+               discovery/user_uninstall_path.cpp discovery/registry_views.cpp)
 target_include_directories(registry_probes PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(registry_probes PRIVATE advapi32)
 target_link_options(registry_probes PRIVATE -static -s)

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-void ScanUninstallKey(HKEY root, const std::string& basePath, BrowserCatalogue& catalogue) {
+void ScanUninstallKey(HKEY root, const std::string& basePath, BrowserCatalogue& catalogue, REGSAM access) {
     HKEY uninstall = nullptr;
-    if (RegOpenKeyExA(root, basePath.c_str(), 0, KEY_READ, &uninstall) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(root, basePath.c_str(), 0, access, &uninstall) != ERROR_SUCCESS) return;
 
     DWORD subkeyCount = 0;
     if (RegQueryInfoKeyA(uninstall, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, nullptr, nullptr,
@@ -27,11 +27,11 @@ void ScanUninstallKey(HKEY root, const std::string& basePath, BrowserCatalogue& 
         TraceLine(subkey);
 
         entryPath.assign(basePath).append(subkey).append("\\");
-        BrowserRecord candidate{ReadDisplayName(root, entryPath), std::string()};
+        BrowserRecord candidate{ReadDisplayName(root, entryPath, access), std::string()};
         if (candidate.Name.empty()) continue;
         // The location is read before the duplicate test, so that an entry
         // without one cannot hide a later, complete entry of the same browser.
-        candidate.InstallLocation = ReadInstallLocation(root, entryPath);
+        candidate.InstallLocation = ReadInstallLocation(root, entryPath, access);
         if (!ContainsRecord(catalogue, candidate)) AppendRecord(catalogue, candidate);
     }
     RegCloseKey(uninstall);

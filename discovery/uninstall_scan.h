@@ -14,5 +14,6 @@
 // (name, location) appended, unless the catalogue already holds an equal one.
 // A key that cannot be opened or counted scans nothing; a subkey that cannot be
 // enumerated (a name of 255 characters or more, a subkey removed meanwhile) is
-// skipped. The subkey count is taken once, before the walk.
-void ScanUninstallKey(HKEY root, const std::string& basePath, BrowserCatalogue& catalogue);
+// skipped. The subkey count is taken once, before the walk. The key and each
+// entry are opened with `access`: KEY_READ, and the flag of a registry view.
+void ScanUninstallKey(HKEY root, const std::string& basePath, BrowserCatalogue& catalogue, REGSAM access = KEY_READ);

@@ -17,9 +17,10 @@ bool BufferHoldsName(const char* buffer, std::size_t size, const char* name) {
 
 }  // namespace
 
-std::optional<std::string> FindValueText(HKEY root, const std::string& entryPath, const char* valueName) {
+std::optional<std::string> FindValueText(HKEY root, const std::string& entryPath, const char* valueName,
+                                         REGSAM access) {
     HKEY entry = nullptr;
-    if (RegOpenKeyExA(root, entryPath.c_str(), 0, KEY_READ, &entry) != ERROR_SUCCESS) return std::nullopt;
+    if (RegOpenKeyExA(root, entryPath.c_str(), 0, access, &entry) != ERROR_SUCCESS) return std::nullopt;
 
     std::optional<std::string> text;
     char name[ValueNameBufferSize] = {};  // cleared once: a failed call may leave it as it was
@@ -47,12 +48,12 @@ std::optional<std::string> FindValueText(HKEY root, const std::string& entryPath
     return text;
 }
 
-std::string ReadInstallLocation(HKEY root, const std::string& entryPath) {
-    return FindValueText(root, entryPath, "InstallLocation").value_or(std::string());
+std::string ReadInstallLocation(HKEY root, const std::string& entryPath, REGSAM access) {
+    return FindValueText(root, entryPath, "InstallLocation", access).value_or(std::string());
 }
 
-std::string ReadDisplayName(HKEY root, const std::string& entryPath) {
-    const std::optional<std::string> displayName = FindValueText(root, entryPath, "DisplayName");
+std::string ReadDisplayName(HKEY root, const std::string& entryPath, REGSAM access) {
+    const std::optional<std::string> displayName = FindValueText(root, entryPath, "DisplayName", access);
     if (!displayName) return {};
     TraceLine(*displayName);
     return ClassifyBrowserName(*displayName).CanonicalName;

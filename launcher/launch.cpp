@@ -2,6 +2,7 @@
 
 #include "discovery/catalogue.h"
 #include "discovery/recognition.h"
+#include "discovery/registry_views.h"
 #include "discovery/uninstall_paths.h"
 #include "discovery/uninstall_scan.h"
 #include "discovery/user_uninstall_path.h"
@@ -36,7 +37,11 @@ int RunLauncher() {
     RestrictDllSearchToSystemFolder();
 
     BrowserCatalogue catalogue;
-    ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue);
+    // The 32-bit view first, so that whatever it gives keeps its place; the
+    // 64-bit view (64-bit Firefox registers there) only adds what it lacks.
+    ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue, ThirtyTwoBitViewAccess);
+    if (HasSixtyFourBitView())
+        ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue, SixtyFourBitViewAccess);
     // Only the user's own hive: an empty path means the user is unknown, and
     // HKEY_USERS itself holds every other user's hive.
     const std::string userPath = FindUserUninstallPath();

@@ -262,6 +262,25 @@ TEST(RunLauncher, ReadsWithClearedBuffersOfTheKnownSizesAndClosesEveryKeyItOpens
     }
 }
 
+TEST(RunLauncher, ReadsTheSixtyFourBitViewSecondOnlyWhereIsWow64ProcessSaysSo) {
+    const struct {
+        bool HasIsWow64Process, SixtyFourBit;
+        std::vector<DWORD> Opens;  // access masks of the machine key's opens, in order
+    } cases[] = {{true, false, {KEY_READ}}, {true, true, {KEY_READ, KEY_READ | KEY_WOW64_64KEY}}, {false, true, {KEY_READ}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.HasIsWow64Process) + std::to_string(c.SixtyFourBit));
+        StandInMachine machine;
+        machine.HasIsWow64Process = c.HasIsWow64Process;
+        machine.Is64BitWindows = c.SixtyFourBit;
+        machine.AddKey(HKEY_LOCAL_MACHINE, MachineUninstallPath);
+        EXPECT_EQ(RunLauncher(), 0);
+        std::vector<DWORD> opens;
+        for (const standin::PlatformCall& call : machine.CallsOf("RegOpenKeyExA"))
+            if (call.Target == "HKLM\\" + std::string(MachineUninstallPath)) opens.push_back(call.Flags);
+        EXPECT_EQ(opens, c.Opens);
+    }
+}
+
 TEST(RunLauncher, TracesTheCatalogueBeforeStartingOrShowingAnything) {
     for (bool browser : {true, false}) {
         StandInMachine machine;

@@ -135,12 +135,16 @@ Scenario RandomMachine(std::uint64_t seed) {
     const std::string machineBase = MachineUninstallPath;
     const std::string userBase = std::string(UserUninstallSuffix).substr(1);
     const std::string otherHive = "S-1-5-21-1004336348-1177238915-682003330-1001";
+    // Half the machines are 64-bit Windows, their 64-bit view's uninstall key
+    // present and holding up to three entries.
+    const bool sixtyFourBit = random.Chance(50);
+    if (sixtyFourBit) scenario.Keys.push_back({ScenarioRoot::Machine64, std::string(MachineUninstallKey), {}});
     struct Place {
         ScenarioRoot Root;
         std::string Base;
         std::size_t Most;
     } places[] = {{ScenarioRoot::Machine, machineBase, 6},
-                  {ScenarioRoot::MachineOtherView, machineBase, 2},
+                  {ScenarioRoot::Machine64, machineBase, sixtyFourBit ? 3u : 0u},
                   {ScenarioRoot::CurrentUser, userBase, 3},
                   {ScenarioRoot::Users, otherHive + "\\" + userBase, 2}};
     for (const Place& place : places) {

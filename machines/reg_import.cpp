@@ -29,15 +29,14 @@ bool Below(const std::string& path, const std::string& prefix, std::string& rest
 }
 
 // Where a key of the export goes in the replayed machine; false for a key
-// the launcher never reads.
-bool PlaceKey(const std::string& key, ScenarioKey& placed, std::string& sid) {
-    // The machine's 32-bit view as a 64-bit reg.exe exports it: WOW6432Node after SOFTWARE.
+// the launcher never reads. `wow64` tells a machine key named by its
+// WOW6432Node form.
+bool PlaceKey(const std::string& key, ScenarioKey& placed, std::string& sid, bool& wow64) {
     const std::string machine(MachineUninstallKey), user(UserUninstallKey);
-    const std::size_t software = machine.find('\\');
-    const std::string wow = machine.substr(0, software) + "\\WOW6432Node" + machine.substr(software);
     std::string rest;
     placed.Values.clear();
-    if (Below(key, "HKEY_LOCAL_MACHINE\\" + machine, rest) || Below(key, "HKEY_LOCAL_MACHINE\\" + wow, rest)) {
+    wow64 = Below(key, "HKEY_LOCAL_MACHINE\\" + std::string(MachineUninstallKeyWow64), rest);
+    if (wow64 || Below(key, "HKEY_LOCAL_MACHINE\\" + machine, rest)) {
         placed.Root = ScenarioRoot::Machine;
         placed.Path = machine + rest;
         return true;
@@ -192,9 +191,10 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
             if (line.back() != ']') return fail("] at the end of the key's line");
             ScenarioKey placed;
             std::string sid;
+            bool wow64 = false;
             inKey = true;
             key = nullptr;
-            if (line[1] == '-' || !PlaceKey(line.substr(1, line.size() - 2), placed, sid)) {
+            if (line[1] == '-' || !PlaceKey(line.substr(1, line.size() - 2), placed, sid, wow64)) {
                 ++read.IgnoredKeys;
                 continue;
             }
@@ -203,6 +203,8 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
                 return fail("one user's keys, but the exports name " + read.UserSid + " and " + sid);
             if (!sid.empty()) read.UserSid = sid;
             placed.Path = unicode ? Utf8ToAnsi(placed.Path) : Utf8ToGbk(placed.Path);
+            read.NamesWow64View |= wow64;
+            if (placed.Root == ScenarioRoot::Machine && !wow64) read.PlainMachineKeys.push_back(read.Machine.Keys.size());
             read.Machine.Keys.push_back(placed);
             key = &read.Machine.Keys.back();
             continue;
@@ -222,6 +224,13 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
     }
     into = read;
     return true;
+}
+
+Scenario ReplayedMachine(const RegImport& import) {
+    Scenario machine = import.Machine;
+    if (import.NamesWow64View)
+        for (const std::size_t index : import.PlainMachineKeys) machine.Keys[index].Root = ScenarioRoot::Machine64;
+    return machine;
 }
 
 }  // namespace machines

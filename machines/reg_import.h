@@ -6,17 +6,22 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace machines {
 
 // What the exports of one PC hold for the launcher.
 struct RegImport {
-    // Keys below the machine-wide uninstall key (ScenarioRoot::Machine, as a
-    // 32-bit program sees it: the WOW6432Node form of the path is the same
-    // key) and below the user's own (ScenarioRoot::CurrentUser, from
-    // HKEY_CURRENT_USER\... or HKEY_USERS\<SID>\...). Text in code page 936, as
-    // the "A" functions hand it out.
+    // Keys below the machine-wide uninstall key and below the user's own
+    // (ScenarioRoot::CurrentUser, from HKEY_CURRENT_USER\... or
+    // HKEY_USERS\<SID>\...). A machine key named with WOW6432Node after
+    // SOFTWARE is the 32-bit view of a 64-bit Windows (ScenarioRoot::Machine);
+    // one named without it is that PC's 64-bit view when any file names the
+    // WOW6432Node form, and the only view, the 32-bit one, when none does
+    // (ReplayedMachine). Text in code page 936, as the "A" functions hand it out.
     Scenario Machine;
+    bool NamesWow64View = false;                  // some key was named with WOW6432Node
+    std::vector<std::size_t> PlainMachineKeys;    // indices in Machine.Keys of those named without it
     std::string UserSid;  // from HKEY_USERS\<SID>\...; empty when no file names one
     std::size_t IgnoredKeys = 0;  // keys outside the two uninstall keys
 };
@@ -30,5 +35,9 @@ struct RegImport {
 // stays byte for byte. On bad input returns false, with `error` as
 // "FILE:LINE: what was expected", and leaves `into` as it was.
 bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImport& into, std::string& error);
+
+// The machine that all the files read into `import` describe, each machine
+// key in its view.
+Scenario ReplayedMachine(const RegImport& import);
 
 }  // namespace machines

@@ -175,7 +175,9 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             parsed.Root = static_cast<ScenarioRoot>(named - std::begin(ScenarioRootNames));
             std::vector<std::string> names;
             if (named == std::end(ScenarioRootNames) || parsed.Path.empty() || !standin::SplitKeyPath(parsed.Path, names))
-                return fail("expected key HKLM|HKLM-OTHER-VIEW|HKU|HKCU\\path");
+                return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
+            if (parsed.Root == ScenarioRoot::Machine64 && !standin::SameKeyName(names[0], "SOFTWARE"))
+                return fail("only HKLM64\\SOFTWARE has a view of its own");
             // Joined again without a trailing separator; a GBK character's
             // second byte may be '\\' and stays.
             parsed.Path.clear();
@@ -233,16 +235,25 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
     return true;
 }
 
+bool IsSixtyFourBit(const Scenario& scenario) {
+    return std::any_of(scenario.Keys.begin(), scenario.Keys.end(),
+                       [](const ScenarioKey& key) { return key.Root == ScenarioRoot::Machine64; });
+}
+
 void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine) {
     machine.Behaviour = standin::Flavour::Wine;
+    machine.Is64BitWindows = IsSixtyFourBit(scenario);
     machine.AddKey(HKEY_USERS, ".Default");
     machine.AddKey(HKEY_USERS, machine.UserSid);
     for (const ScenarioKey& key : scenario.Keys) {
-        if (key.Root == ScenarioRoot::MachineOtherView) continue;  // not in the program's view
-        const HKEY root = key.Root == ScenarioRoot::Machine ? HKEY_LOCAL_MACHINE : HKEY_USERS;
+        const bool machineWide = key.Root == ScenarioRoot::Machine || key.Root == ScenarioRoot::Machine64;
+        const HKEY root = machineWide ? HKEY_LOCAL_MACHINE : HKEY_USERS;
+        const auto view = key.Root == ScenarioRoot::Machine64 ? standin::RegistryView::SixtyFourBit
+                                                              : standin::RegistryView::ThirtyTwoBit;
         const std::string path = key.Root == ScenarioRoot::CurrentUser ? machine.UserSid + "\\" + key.Path : key.Path;
-        machine.AddKey(root, path);
-        for (const ScenarioValue& value : key.Values) machine.AddValue(root, path, value.Name, value.Type, value.Data);
+        machine.AddKey(root, path, view);
+        for (const ScenarioValue& value : key.Values)
+            machine.AddValue(root, path, value.Name, value.Type, value.Data, view);
     }
     for (const std::string& file : scenario.Files) machine.AddFile(file);
 }

@@ -19,13 +19,13 @@ struct ScenarioExpectation {
     bool MessageBox = false;
 };
 
-// Where a key lives. Machine is the registry view the launcher reads (the
-// 32-bit one for the 32-bit exe, the 64-bit one for the 64-bit test build);
-// MachineOtherView the view it does not read, which a 32-bit Windows and the
-// stand-in do not have; CurrentUser the hive of the process's user.
-enum class ScenarioRoot { Machine, MachineOtherView, Users, CurrentUser };
+// Where a key lives. Machine is HKLM as a 32-bit program sees it: its 32-bit
+// view, the only one on 32-bit Windows. Machine64 is the 64-bit view of
+// HKLM\SOFTWARE, which only 64-bit Windows has. CurrentUser is the hive of the
+// process's user.
+enum class ScenarioRoot { Machine, Machine64, Users, CurrentUser };
 // How a scenario file writes each ScenarioRoot, in the enumeration's order.
-inline constexpr const char* ScenarioRootNames[] = {"HKLM", "HKLM-OTHER-VIEW", "HKU", "HKCU"};
+inline constexpr const char* ScenarioRootNames[] = {"HKLM", "HKLM64", "HKU", "HKCU"};
 
 struct ScenarioValue {
     std::string Name;  // GBK
@@ -45,12 +45,17 @@ struct Scenario {
     ScenarioExpectation Expected;
 };
 
+// A machine with keys in the 64-bit view is a 64-bit Windows; any other runs
+// alike on 32-bit and 64-bit Windows.
+bool IsSixtyFourBit(const Scenario& scenario);
+
 // Reads the scenario text. On a malformed line returns false with `error`
 // naming the line.
 bool ParseScenario(const std::string& text, Scenario& scenario, std::string& error);
 
 // Gives `machine` the scenario's keys and files, as a fresh Wine prefix holds
-// them: HKEY_USERS has ".Default" and the user's own hive. The machine behaves
+// them: HKEY_USERS has ".Default" and the user's own hive. A scenario with
+// 64-bit view keys makes it a 64-bit Windows (Is64BitWindows). The machine behaves
 // as Wine where Wine and Windows differ (standin::Flavour::Wine), so that the stand-in
 // run and the Wine run of a scenario agree.
 void BuildMachine(const Scenario& scenario, standin::StandInMachine& machine);

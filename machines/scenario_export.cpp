@@ -50,11 +50,11 @@ std::string JsonString(const std::string& utf8) {
     return out + "\"";
 }
 
-std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid) {
+std::string ExportRegFile(const Scenario& scenario, bool sixtyFourBitView, const std::string& userSid) {
     std::string text;
     for (const ScenarioKey& key : scenario.Keys) {
-        if ((key.Root == ScenarioRoot::MachineOtherView) != otherView) continue;
-        const std::string root = key.Root == ScenarioRoot::Machine || key.Root == ScenarioRoot::MachineOtherView
+        if ((key.Root == ScenarioRoot::Machine64) != sixtyFourBitView) continue;
+        const std::string root = key.Root == ScenarioRoot::Machine || key.Root == ScenarioRoot::Machine64
                                      ? "HKEY_LOCAL_MACHINE\\"
                                  : key.Root == ScenarioRoot::Users ? "HKEY_USERS\\"
                                                                    : "HKEY_USERS\\" + userSid + "\\";
@@ -77,7 +77,7 @@ std::string ExportFiles(const Scenario& scenario) {
     std::string json = "{\"files\": [";
     for (std::size_t i = 0; i < scenario.Files.size(); ++i)
         json += (i > 0 ? ", " : "") + JsonString(GbkToUtf8(scenario.Files[i]));
-    return json + "]}\n";
+    return json + "], \"sixty_four_bit\": " + (IsSixtyFourBit(scenario) ? "true" : "false") + "}\n";
 }
 
 }  // namespace machines

@@ -10,14 +10,15 @@
 namespace machines {
 
 // A .reg file (UTF-16LE with its byte-order mark, as regedit writes one) with
-// the scenario's keys of one registry view: the program's own (HKLM, HKU,
-// HKCU, with HKCU under HKEY_USERS\<userSid>) or the one it does not read (HKLM-OTHER-VIEW).
-// Empty when that view has no keys. Text values are stored as Windows stores
+// the scenario's keys of one registry view, to import through that view: the
+// 32-bit one (HKLM, and HKU and HKCU, which have one view; HKCU under
+// HKEY_USERS\<userSid>) or the 64-bit one (HKLM64). Empty when it has no keys. Text values are stored as Windows stores
 // them, in UTF-16, so that the "A" functions under code page 936 hand out the
 // scenario's GBK bytes; other types are stored byte for byte.
-std::string ExportRegFile(const Scenario& scenario, bool otherView, const std::string& userSid);
+std::string ExportRegFile(const Scenario& scenario, bool sixtyFourBitView, const std::string& userSid);
 
-// {"files": [...]}: the programs the machine holds, paths in UTF-8. What a
+// {"files": [...], "sixty_four_bit": B}: the programs the machine holds,
+// paths in UTF-8, and whether it is a 64-bit Windows (IsSixtyFourBit). What a
 // run is expected to do, the host tool checks itself (--check-wine).
 std::string ExportFiles(const Scenario& scenario);
 

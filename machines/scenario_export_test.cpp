@@ -29,9 +29,10 @@ std::string ParseError(const std::string& text) {
 }
 
 TEST(ParseScenario, RejectsWhatTheFormatDoesNotAllowNamingTheLine) {
-    EXPECT_EQ(ParseError("# a comment\nkey HKCU\n"), "line 2: expected key HKLM|HKLM-OTHER-VIEW|HKU|HKCU\\path: key HKCU");
+    EXPECT_EQ(ParseError("# a comment\nkey HKCU\n"), "line 2: expected key HKLM|HKLM64|HKU|HKCU\\path: key HKCU");
     EXPECT_NE(ParseError("key HKCU\\\n").find("line 1"), std::string::npos);
     EXPECT_NE(ParseError("key HKCR\\Software\n").find("line 1"), std::string::npos);
+    EXPECT_NE(ParseError("key HKLM64\\SYSTEM\\K\n").find("only HKLM64\\SOFTWARE"), std::string::npos);
     EXPECT_NE(ParseError("value DisplayName sz Chrome\n").find("value before any key"), std::string::npos);
     EXPECT_NE(ParseError("key HKLM\\K\nvalue V qword 1\n").find("line 2"), std::string::npos);
     EXPECT_NE(ParseError("key HKLM\\K\nvalue V dword 0x100000000\n").find("line 2"), std::string::npos);
@@ -49,7 +50,7 @@ TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
         "value E expand_sz %SystemDrive%\\x\n"
         "value D dword 0x434241\n"
         "value B binary 47 00 ff\n"
-        "key HKLM-OTHER-VIEW\\Other\n"
+        "key HKLM64\\software\\Other\n"
         "key HKCU\\Mine\n"
         "repeat 2\nkey HKU\\H{n}\nend\n");
     ASSERT_EQ(scenario.Keys.size(), 5u);
@@ -61,16 +62,19 @@ TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
     EXPECT_EQ(values[1].Data, std::string("%SystemDrive%\\x\0", 16));
     EXPECT_EQ(values[2].Data, std::string("ABC\0", 4));
     EXPECT_EQ(values[3].Data, std::string("G\0\xFF", 3));
-    EXPECT_EQ(scenario.Keys[1].Root, ScenarioRoot::MachineOtherView);
+    EXPECT_EQ(scenario.Keys[1].Root, ScenarioRoot::Machine64);
     EXPECT_EQ(scenario.Keys[2].Root, ScenarioRoot::CurrentUser);
     EXPECT_EQ(scenario.Keys[4].Path, "H1");
 
-    // The stand-in gets the program's own view, and HKCU under its user's hive.
+    // The stand-in is a 64-bit Windows with the key in its 64-bit view only,
+    // and HKCU under its user's hive.
     standin::StandInMachine machine;
     machine.UserSid = "S-1-5-21-1-2-3-1001";
     machines::BuildMachine(scenario, machine);
     EXPECT_NE(machine.FindKey(HKEY_USERS, "S-1-5-21-1-2-3-1001\\Mine"), nullptr);
-    EXPECT_EQ(machine.FindKey(HKEY_LOCAL_MACHINE, "Other"), nullptr);
+    EXPECT_TRUE(machine.Is64BitWindows);
+    EXPECT_NE(machine.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", standin::RegistryView::SixtyFourBit), nullptr);
+    EXPECT_EQ(machine.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other"), nullptr);
     EXPECT_EQ(machine.Behaviour, standin::Flavour::Wine);
 }
 
@@ -88,7 +92,7 @@ TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
         "value \xE5\x90\x8D sz \xE8\x85\xBE\n"  // 名 = 腾
         "value D dword 1\n"
         "key HKCU\\Mine\n"
-        "key HKLM-OTHER-VIEW\\Other\n");
+        "key HKLM64\\SOFTWARE\\Other\n");
     const std::string own = machines::ExportRegFile(scenario, false, "S-1-5-21-0-0-0-1000");
     ASSERT_GE(own.size(), 2u);
     EXPECT_EQ(own.substr(0, 2), "\xFF\xFE");
@@ -99,14 +103,14 @@ TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
     EXPECT_NE(Ascii(own).find("\"D\"=hex(4):01,00,00,00"), std::string::npos);
     EXPECT_EQ(Ascii(own).find("Other"), std::string::npos);
     const std::string other = machines::ExportRegFile(scenario, true, "S-1-5-21-0-0-0-1000");
-    EXPECT_NE(Ascii(other).find("[HKEY_LOCAL_MACHINE\\Other]"), std::string::npos);
+    EXPECT_NE(Ascii(other).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]"), std::string::npos);
     EXPECT_EQ(Ascii(other).find("Mine"), std::string::npos);
     EXPECT_EQ(machines::ExportRegFile(Parse("key HKLM\\K\n"), true, "S-1-5-18"), "");
 }
 
 TEST(ExportFiles, GivesEachPathInUtf8) {
     EXPECT_EQ(machines::ExportFiles(Parse("file C:\\\xE6\xB5\x8F\\Chrome.exe\n")),
-              "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"]}\n");
+              "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"], \"sixty_four_bit\": false}\n");
 }
 
 TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry) {
@@ -119,7 +123,7 @@ TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry)
     bool data1024 = false, data1025 = false, expandable = false, trailing = false, lowerCase = false, oddType = false;
     for (std::uint64_t seed = 1; seed <= 100; ++seed) {
         for (const machines::ScenarioKey& key : machines::RandomMachine(seed).Keys) {
-            otherView |= key.Root == ScenarioRoot::MachineOtherView;
+            otherView |= key.Root == ScenarioRoot::Machine64;
             user |= key.Root == ScenarioRoot::CurrentUser;
             otherHive |= key.Root == ScenarioRoot::Users;
             const std::string name = key.Path.substr(key.Path.rfind('\\') + 1);

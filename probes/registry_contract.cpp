@@ -1,6 +1,7 @@
 #include "probes/registry_contract.h"
 
 #include "discovery/registry_limits.h"
+#include "discovery/registry_views.h"
 
 #include <cstdio>
 #include <cstring>
@@ -113,7 +114,10 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
     scratch.AddValue(s + "Reset", "b", REG_SZ, std::string("new\0", 4));
     const std::string path260 = s + "Exact\\" + std::string(260 - s.size() - 6, 'e');
     scratch.AddKey(path260 + "\\f");
-    scratch.AddOtherViewKey(std::string(OtherViewProbeKey) + "\\Only in the other view");
+    const std::string made32 = std::string(ViewProbeKey) + "\\Made in the 32-bit view";
+    const std::string made64 = std::string(ViewProbeKey) + "\\Made in the 64-bit view";
+    scratch.AddViewKey(made32, KEY_WOW64_32KEY);
+    scratch.AddViewKey(made64, KEY_WOW64_64KEY);
 
     // Paths open without regard to letter case, with or without a trailing
     // backslash; a missing key is ERROR_FILE_NOT_FOUND. No path, or an empty
@@ -263,15 +267,26 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
           std::string("a path over 260 characters ") + (platform.LongPathsFail ? "fails with ERROR_MORE_DATA" : "opens") +
               Code(over260));
 
-    // The program's own registry view: a key in the other view alone is not
-    // seen through KEY_READ; KEY_WOW64_32KEY names the 32-bit view.
-    const LONG otherView = TryOpen(HKEY_LOCAL_MACHINE, std::string(OtherViewProbeKey) + "\\Only in the other view");
-    CHECK(otherView == ERROR_FILE_NOT_FOUND, "a key of the other view alone is not seen" + Code(otherView));
-    const LONG view32 = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ | KEY_WOW64_32KEY);
-    CHECK(view32 == ERROR_SUCCESS, "KEY_WOW64_32KEY opens the 32-bit view" + Code(view32));
-    const LONG view64 = TryOpen(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ | KEY_WOW64_64KEY);
-    CHECK(view64 == (platform.OneView ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS),
-          std::string("KEY_WOW64_64KEY ") + (platform.OneView ? "is rejected" : "opens the 64-bit view") + Code(view64));
+    // The registry views, through the launcher's access masks: IsWow64Process
+    // tells 64-bit Windows, where a key made in one view is absent from the
+    // other; 32-bit Windows ignores the view flags and has one.
+    const bool twoViews = scratch.SixtyFourBitWindows;
+    CHECK(HasSixtyFourBitView() == twoViews,
+          std::string("IsWow64Process tells ") + (twoViews ? "64-bit" : "32-bit") + " Windows");
+    const struct {
+        const std::string& Path;
+        REGSAM Access;
+        bool Seen;
+        const char* What;
+    } views[] = {{made32, ThirtyTwoBitViewAccess, true, "a 32-bit view key in the 32-bit view"},
+                 {made64, SixtyFourBitViewAccess, true, "a 64-bit view key in the 64-bit view"},
+                 {made32, SixtyFourBitViewAccess, !twoViews, "a 32-bit view key in the 64-bit view"},
+                 {made64, ThirtyTwoBitViewAccess, !twoViews, "a 64-bit view key in the 32-bit view"}};
+    for (const auto& v : views) {
+        const LONG result = TryOpen(HKEY_LOCAL_MACHINE, v.Path, v.Access);
+        CHECK(result == (v.Seen ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND),
+              std::string(v.What) + (v.Seen ? " opens" : " is absent") + Code(result));
+    }
 
     // Access rights: reading HKLM always works, and so does writing in the
     // user's own hive; writing elsewhere only with full rights.

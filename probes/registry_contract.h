@@ -28,18 +28,14 @@ struct ContractPlatform {
     // ERROR_ACCESS_DENIED for write rights outside their own hive: on HKLM,
     // HKEY_USERS itself and .DEFAULT. Wine runs every program with full rights.
     bool WritesOutsideOwnHiveDenied;
-    // The stand-in keeps one registry view, the 32-bit one the launcher sees:
-    // KEY_WOW64_32KEY opens it, KEY_WOW64_64KEY is rejected with
-    // ERROR_INVALID_PARAMETER. Windows and Wine open either view.
-    bool OneView;
     // Wine enumerates a key's values sorted by name, letter case ignored;
     // Windows, and the stand-in, in the order they were set.
     bool ValuesSorted;
 };
 
-inline constexpr ContractPlatform StandInWindows{"the stand-in, Windows flavour", false, true, true, false};
-inline constexpr ContractPlatform StandInWine{"the stand-in, Wine flavour", true, true, true, false};
-inline constexpr ContractPlatform RealWine{"Wine", true, false, false, true};
+inline constexpr ContractPlatform StandInWindows{"the stand-in, Windows flavour", false, true, false};
+inline constexpr ContractPlatform StandInWine{"the stand-in, Wine flavour", true, true, false};
+inline constexpr ContractPlatform RealWine{"Wine", true, false, true};
 
 // How a platform builds the probes' keys: paths below Root, values with their
 // data as RegEnumValueA hands it out (GBK text with its NUL for strings).
@@ -50,13 +46,14 @@ struct ContractScratch {
     void (*AddKey)(const std::string& path) = nullptr;
     void (*AddValue)(const std::string& keyPath, const std::string& name, DWORD type, const std::string& data) =
         nullptr;
-    // A key below HKLM in the registry view the program does not see; does
-    // nothing on a platform with one view.
-    void (*AddOtherViewKey)(const std::string& path) = nullptr;
+    // A key below HKLM, made through the registry view that `view`
+    // (KEY_WOW64_32KEY or KEY_WOW64_64KEY) names; 32-bit Windows ignores it.
+    void (*AddViewKey)(const std::string& path, REGSAM view) = nullptr;
+    bool SixtyFourBitWindows = false;  // what the machine is, as its maker knows it
 };
 
-// The path below HKLM that the view probe uses for AddOtherViewKey.
-inline constexpr char OtherViewProbeKey[] = "SOFTWARE\\Kestlo registry probes";
+// The path below HKLM under which the view probes make their keys.
+inline constexpr char ViewProbeKey[] = "SOFTWARE\\Kestlo registry probes";
 
 // Builds the probes' keys, runs every registry probe, and returns one line per
 // failed check: "registry_contract.cpp:LINE: what was expected".

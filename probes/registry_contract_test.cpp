@@ -22,7 +22,12 @@ ContractScratch StandInScratch(StandInMachine& active) {
     scratch.AddValue = [](const std::string& key, const std::string& name, DWORD type, const std::string& data) {
         machine->AddValue(HKEY_USERS, key, name, type, data);
     };
-    scratch.AddOtherViewKey = [](const std::string&) {};  // one view
+    scratch.AddViewKey = [](const std::string& path, REGSAM view) {
+        const bool view64 = machine->Is64BitWindows && view == KEY_WOW64_64KEY;
+        machine->AddKey(HKEY_LOCAL_MACHINE, path, view64 ? standin::RegistryView::SixtyFourBit
+                                                         : standin::RegistryView::ThirtyTwoBit);
+    };
+    scratch.SixtyFourBitWindows = active.Is64BitWindows;
     return scratch;
 }
 
@@ -35,11 +40,15 @@ std::string Lines(const std::vector<std::string>& failures) {
 TEST(RegistryContract, EachFlavourAnswersEveryProbeAsItsPlatformDoes) {
     for (const auto& [flavour, platform] : {std::pair{standin::Flavour::Windows, StandInWindows},
                                             std::pair{standin::Flavour::Wine, StandInWine}}) {
-        StandInMachine active;
-        active.Behaviour = flavour;
-        const std::vector<std::string> failures = RunRegistryContract(platform, StandInScratch(active));
-        EXPECT_TRUE(failures.empty()) << platform.Name << ":\n" << Lines(failures);
-        EXPECT_EQ(active.OpenHandleCount(), 0u) << platform.Name;
+        for (const bool sixtyFourBit : {false, true}) {
+            StandInMachine active;
+            active.Behaviour = flavour;
+            active.Is64BitWindows = sixtyFourBit;
+            const std::vector<std::string> failures = RunRegistryContract(platform, StandInScratch(active));
+            EXPECT_TRUE(failures.empty()) << platform.Name << (sixtyFourBit ? ", 64-bit" : ", 32-bit") << ":\n"
+                                          << Lines(failures);
+            EXPECT_EQ(active.OpenHandleCount(), 0u) << platform.Name;
+        }
     }
 }
 

@@ -1,11 +1,12 @@
 // registry_probes: the registry probes of probes/registry_contract.cpp
 // against the real registry, as the stand-in runs them on the host.
 //
-//   registry_probes.exe
+//   registry_probes.exe (--32-bit-windows | --64-bit-windows)
 //       Builds the probes' keys below HKEY_USERS\<user SID>\Software\Kestlo
-//       registry probes (and one in the registry view this program does not
-//       see), runs the probes, writes the debug-output probes, deletes every
-//       key it made, prints each failure; exits 0 when none failed.
+//       registry probes (and two below HKLM, one through each registry view),
+//       runs the probes, on a machine its caller says is 32-bit or 64-bit
+//       Windows, writes the debug-output probes, deletes every key it made,
+//       prints each failure; exits 0 when none failed.
 //   registry_probes.exe --check-trace FILE
 //       Checks what trace_collector.exe recorded of such a run in FILE.
 #include "discovery/user_uninstall_path.h"
@@ -17,14 +18,6 @@
 #include <vector>
 
 namespace {
-
-// This program's view of HKLM\SOFTWARE and the other one; 0 on a 32-bit
-// Windows, which has only one.
-REGSAM OtherView() {
-    if (sizeof(void*) == 8) return KEY_WOW64_32KEY;
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64 ? KEY_WOW64_64KEY : 0;
-}
 
 std::wstring Wide(const std::string& text) {
     std::wstring wide(text.size() + 1, L'\0');
@@ -71,23 +64,22 @@ void AddValue(const std::string& keyPath, const std::string& name, DWORD type, c
     RegCloseKey(key);
 }
 
-void AddOtherViewKey(const std::string& path) {
-    if (OtherView() == 0) return;  // no other view
-    if (HKEY key = Create(HKEY_LOCAL_MACHINE, path, OtherView())) RegCloseKey(key);
+void AddViewKey(const std::string& path, REGSAM view) {
+    if (HKEY key = Create(HKEY_LOCAL_MACHINE, path, view)) RegCloseKey(key);
 }
 
 // Deletes what the probes made (and what an earlier, interrupted run left).
 void DeleteScratch(const std::string& scratch) {
     RegDeleteTreeA(HKEY_USERS, scratch.c_str());
-    HKEY software = nullptr;
-    if (OtherView() != 0 &&
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | OtherView(), &software) == ERROR_SUCCESS) {
-        RegDeleteTreeA(software, std::string(OtherViewProbeKey).substr(sizeof "SOFTWARE").c_str());
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY software = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | view, &software) != ERROR_SUCCESS) continue;
+        RegDeleteTreeA(software, std::string(ViewProbeKey).substr(sizeof "SOFTWARE").c_str());
         RegCloseKey(software);
     }
 }
 
-int RunProbes() {
+int RunProbes(bool sixtyFourBitWindows) {
     const std::string sid = CurrentUserSid();
     if (sid.empty()) {
         std::printf("cannot read this process's user SID\n");
@@ -98,7 +90,8 @@ int RunProbes() {
     scratch.Path = sid + "\\Software\\Kestlo registry probes";
     scratch.AddKey = AddKey;
     scratch.AddValue = AddValue;
-    scratch.AddOtherViewKey = AddOtherViewKey;
+    scratch.AddViewKey = AddViewKey;
+    scratch.SixtyFourBitWindows = sixtyFourBitWindows;
     DeleteScratch(scratch.Path);
     const std::vector<std::string> failures = RunRegistryContract(RealWine, scratch);
     DeleteScratch(scratch.Path);
@@ -133,7 +126,8 @@ int CheckTrace(const char* path) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--check-trace") return CheckTrace(argv[2]);
-    if (argc == 1) return RunProbes();
-    std::printf("usage: registry_probes.exe [--check-trace FILE]\n");
+    if (argc == 2 && std::string(argv[1]) == "--32-bit-windows") return RunProbes(false);
+    if (argc == 2 && std::string(argv[1]) == "--64-bit-windows") return RunProbes(true);
+    std::printf("usage: registry_probes.exe (--32-bit-windows | --64-bit-windows | --check-trace FILE)\n");
     return 2;
 }

@@ -22,6 +22,7 @@ public:
     // A call on a key handle: the key it names, recorded as the target; false,
     // with ERROR_INVALID_HANDLE recorded, when the handle is not open.
     bool Key(HKEY handle, HKEY& root, std::string& path);
+    RegistryView View = RegistryView::ThirtyTwoBit;  // of the handle Key resolved
     // A token or DLL call that fails: sets the last error, returns FALSE.
     BOOL Fail(DWORD error) {
         Machine.LastError = error;

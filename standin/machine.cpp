@@ -17,7 +17,7 @@ int callDepth = 0;
 
 }  // namespace
 
-StandInMachine::StandInMachine() {
+StandInMachine::StandInMachine() : software64_{"SOFTWARE", RegistryOrder("SOFTWARE"), {}, {}} {
     if (activeMachine != nullptr) {
         std::fputs("standin: a StandInMachine already exists; only one may exist at a time\n", stderr);
         std::abort();
@@ -46,7 +46,7 @@ CallRecord::CallRecord(const char* function, const std::string& target)
 CallRecord::~CallRecord() { --callDepth; }
 
 bool CallRecord::Key(HKEY handle, HKEY& root, std::string& path) {
-    if (!Machine.HandleTarget(handle, root, path)) {
+    if (!Machine.HandleTarget(handle, root, path, &View)) {
         Result(ERROR_INVALID_HANDLE);
         return false;
     }

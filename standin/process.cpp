@@ -91,6 +91,14 @@ BOOL WINAPI StandInSetDefaultDllDirectories(DWORD flags) {
     return TRUE;
 }
 
+// The process is a 32-bit one: under WOW64 exactly when Windows is 64-bit.
+BOOL WINAPI StandInIsWow64Process(HANDLE process, BOOL* wow64) {
+    CallRecord record("IsWow64Process");
+    if (process != GetCurrentProcess() || wow64 == nullptr) return record.Fail(ERROR_INVALID_PARAMETER);
+    *wow64 = record.Machine.Is64BitWindows ? TRUE : FALSE;
+    return TRUE;
+}
+
 }  // namespace
 
 DWORD GetLastError() { return standin::StandInMachine::Active().LastError; }
@@ -170,9 +178,13 @@ HMODULE GetModuleHandleW(LPCWSTR moduleName) {
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
     CallRecord record("GetProcAddress", procName ? procName : "");
-    if (module == Kernel32Module && procName != nullptr &&
-        std::strcmp(procName, "SetDefaultDllDirectories") == 0 && record.Machine.HasSetDefaultDllDirectories)
+    const auto named = [&](const char* name) {
+        return module == Kernel32Module && procName != nullptr && std::strcmp(procName, name) == 0;
+    };
+    if (named("SetDefaultDllDirectories") && record.Machine.HasSetDefaultDllDirectories)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&StandInSetDefaultDllDirectories));
+    if (named("IsWow64Process") && record.Machine.HasIsWow64Process)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&StandInIsWow64Process));
     record.Fail(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }

@@ -29,19 +29,20 @@ auto Child(Key& parent, const std::u16string& order) {
 
 }  // namespace
 
-RegistryKey* StandInMachine::RootKey(HKEY root) {
-    if (root == HKEY_LOCAL_MACHINE) return &localMachine_;
+RegistryKey* StandInMachine::RootKey(HKEY root, RegistryView view, std::vector<std::string>& names) {
     if (root == HKEY_USERS) return &users_;
-    return nullptr;
+    if (root != HKEY_LOCAL_MACHINE) return nullptr;
+    if (view != RegistryView::SixtyFourBit || names.empty() || !SameKeyName(names[0], "SOFTWARE")) return &localMachine_;
+    names.erase(names.begin());
+    return &software64_;
 }
 
-const RegistryKey* StandInMachine::RootKey(HKEY root) const { return const_cast<StandInMachine*>(this)->RootKey(root); }
-
-RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
-    RegistryKey* key = RootKey(root);
+RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path, RegistryView view) {
     std::vector<std::string> names;
-    if (key == nullptr || !SplitKeyPath(path, names)) {
-        std::fprintf(stderr, "standin: AddKey: bad root or path \"%s\"\n", path.c_str());
+    const bool split = SplitKeyPath(path, names);
+    RegistryKey* key = RootKey(root, view, names);
+    if (key == nullptr || !split || (view == RegistryView::SixtyFourBit && (key != &software64_ || !Is64BitWindows))) {
+        std::fprintf(stderr, "standin: AddKey: bad root, path or view \"%s\"\n", path.c_str());
         std::abort();
     }
     for (const std::string& name : names) {
@@ -55,24 +56,24 @@ RegistryKey& StandInMachine::AddKey(HKEY root, const std::string& path) {
 }
 
 void StandInMachine::AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
-                              const std::string& data) {
-    std::vector<RegistryValue>& values = AddKey(root, path).Values;
+                              const std::string& data, RegistryView view) {
+    std::vector<RegistryValue>& values = AddKey(root, path, view).Values;
     const auto same = std::find_if(values.begin(), values.end(), [&](auto& v) { return SameKeyName(v.Name, name); });
     if (same == values.end()) values.push_back(RegistryValue{name, type, data});
     else *same = RegistryValue{same->Name, type, data};
 }
 
 void StandInMachine::AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
-                               DWORD type) {
-    AddValue(root, path, name, type, text + '\0');
+                               DWORD type, RegistryView view) {
+    AddValue(root, path, name, type, text + '\0', view);
 }
 
-bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
+bool StandInMachine::RemoveKey(HKEY root, const std::string& path, RegistryView view) {
     std::vector<std::string> names;
     if (!SplitKeyPath(path, names) || names.empty()) return false;
     const std::string leaf = names.back();
     names.pop_back();
-    auto* parent = const_cast<RegistryKey*>(FindKey(root, JoinPath(names)));
+    auto* parent = const_cast<RegistryKey*>(FindKey(root, JoinPath(names), view));
     if (parent == nullptr) return false;
     const std::u16string order = RegistryOrder(leaf);
     const auto found = Child(*parent, order);
@@ -81,10 +82,11 @@ bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
     return true;
 }
 
-const RegistryKey* StandInMachine::FindKey(HKEY root, const std::string& path) const {
-    const RegistryKey* key = RootKey(root);
+const RegistryKey* StandInMachine::FindKey(HKEY root, const std::string& path, RegistryView view) const {
     std::vector<std::string> names;
-    if (key == nullptr || !SplitKeyPath(path, names)) return nullptr;
+    if (!SplitKeyPath(path, names)) return nullptr;
+    const RegistryKey* key = const_cast<StandInMachine*>(this)->RootKey(root, view, names);
+    if (key == nullptr) return nullptr;
     for (const std::string& name : names) {
         const std::u16string order = RegistryOrder(name);
         const auto found = Child(*key, order);
@@ -107,23 +109,25 @@ const InjectedFailure* StandInMachine::FindFailure(RegistryCall call, HKEY root,
     return nullptr;
 }
 
-HKEY StandInMachine::OpenHandle(HKEY root, const std::string& path) {
+HKEY StandInMachine::OpenHandle(HKEY root, const std::string& path, RegistryView view) {
     std::vector<std::string> names;
     SplitKeyPath(path, names);
-    handles_.push_back(Handle{root, JoinPath(names), true});
+    handles_.push_back(Handle{root, JoinPath(names), view, true});
     return HandleFromIndex(handles_.size() - 1);
 }
 
-bool StandInMachine::HandleTarget(HKEY handle, HKEY& root, std::string& path) const {
+bool StandInMachine::HandleTarget(HKEY handle, HKEY& root, std::string& path, RegistryView* view) const {
     if (handle == HKEY_LOCAL_MACHINE || handle == HKEY_USERS) {
         root = handle;
         path.clear();
+        if (view != nullptr) *view = RegistryView::ThirtyTwoBit;  // a 32-bit program's own
         return true;
     }
     const auto index = reinterpret_cast<std::uintptr_t>(handle);
     if (index == 0 || index > handles_.size() || !handles_[index - 1].Open) return false;
     root = handles_[index - 1].Root;
     path = handles_[index - 1].Path;
+    if (view != nullptr) *view = handles_[index - 1].View;
     return true;
 }
 
@@ -197,14 +201,20 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY
     record.Call().Target = standin::KeyTarget(root, path);
     if (machine.Behaviour == standin::Flavour::Wine && subKey != nullptr && std::strlen(subKey) > MAX_PATH)
         return record.Result(ERROR_MORE_DATA);
-    // One registry view: the one a 32-bit program sees. Asking for the other
-    // would need a second tree the stand-in does not keep.
-    if (desired & KEY_WOW64_64KEY) return record.Result(ERROR_INVALID_PARAMETER);
+    // Wine's conformance tests never pass both view flags, and the launcher
+    // must not: the stand-in refuses them, so that a run that did would show.
+    if ((desired & KEY_WOW64_32KEY) && (desired & KEY_WOW64_64KEY)) return record.Result(ERROR_INVALID_PARAMETER);
+    // A flag chooses the view; without one a key opened from an open key
+    // stays in its view (Wine's test_redirection, which passes on Windows).
+    standin::RegistryView view = record.View;
+    if (desired & (KEY_WOW64_32KEY | KEY_WOW64_64KEY))
+        view = desired & KEY_WOW64_64KEY ? standin::RegistryView::SixtyFourBit : standin::RegistryView::ThirtyTwoBit;
+    if (!machine.Is64BitWindows) view = standin::RegistryView::ThirtyTwoBit;
     if ((desired & WriteRights) && !InOwnHive(machine, root, path)) return record.Result(ERROR_ACCESS_DENIED);
     if (const auto* failure = machine.FindFailure(RegistryCall::OpenKey, root, path, std::nullopt))
         return record.Result(failure->Result);
-    if (machine.FindKey(root, path) == nullptr) return record.Result(ERROR_FILE_NOT_FOUND);
-    *result = machine.OpenHandle(root, path);
+    if (machine.FindKey(root, path, view) == nullptr) return record.Result(ERROR_FILE_NOT_FOUND);
+    *result = machine.OpenHandle(root, path, view);
     return record.Result(ERROR_SUCCESS);
 }
 
@@ -222,7 +232,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD 
     if (!record.Key(key, root, path)) return ERROR_INVALID_HANDLE;
     if (const auto* failure = record.Machine.FindFailure(RegistryCall::QueryInfoKey, root, path, std::nullopt))
         return record.Result(failure->Result);
-    const standin::RegistryKey* target = record.Machine.FindKey(root, path);
+    const standin::RegistryKey* target = record.Machine.FindKey(root, path, record.View);
     if (target == nullptr) return record.Result(ERROR_KEY_DELETED);
     if (subKeys != nullptr) *subKeys = static_cast<DWORD>(target->Subkeys.size());
     return record.Result(ERROR_SUCCESS);
@@ -239,7 +249,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
     record.Call().BuffersCleared = AllZero(name, *nameLength);
     if (const auto* failure = record.Machine.FindFailure(RegistryCall::EnumKey, root, path, index))
         return record.Result(Fail(*failure, name, *nameLength));
-    const standin::RegistryKey* target = record.Machine.FindKey(root, path);
+    const standin::RegistryKey* target = record.Machine.FindKey(root, path, record.View);
     if (target == nullptr) return record.Result(ERROR_KEY_DELETED);
     if (index >= target->Subkeys.size()) return record.Result(ERROR_NO_MORE_ITEMS);
     const std::string& found = target->Subkeys[index].Name;
@@ -263,7 +273,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
     record.Call().BuffersCleared = data != nullptr && dataLength != nullptr && AllZero(data, *dataLength);
     if (const auto* failure = record.Machine.FindFailure(RegistryCall::EnumValue, root, path, index))
         return record.Result(Fail(*failure, valueName, *valueNameLength));
-    const standin::RegistryKey* target = record.Machine.FindKey(root, path);
+    const standin::RegistryKey* target = record.Machine.FindKey(root, path, record.View);
     if (target == nullptr) return record.Result(ERROR_KEY_DELETED);
     if (index >= target->Values.size()) return record.Result(ERROR_NO_MORE_ITEMS);
     const standin::RegistryValue& value = target->Values[index];

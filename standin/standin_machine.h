@@ -32,6 +32,11 @@ struct RegistryKey {
 
 enum class RegistryCall { OpenKey, QueryInfoKey, EnumKey, EnumValue, CloseKey };
 
+// A 64-bit Windows keeps HKLM\SOFTWARE twice; which of the two a key is in.
+// Everywhere else (HKEY_USERS, HKLM outside SOFTWARE, a 32-bit Windows) there
+// is one tree, which the stand-in files under ThirtyTwoBit.
+enum class RegistryView { ThirtyTwoBit, SixtyFourBit };
+
 // A result forced onto calls that match: the call returns Result instead of
 // doing its work. For OpenKey, Path is the key being opened; for the others it
 // is the key the handle was opened on. Paths compare like registry paths
@@ -100,17 +105,19 @@ public:
 
     // --- Setting the machine up -------------------------------------------
     // Creates the key and any missing parents, each among its siblings where
-    // the registry keeps it; returns it (valid until the next change).
-    RegistryKey& AddKey(HKEY root, const std::string& path);
+    // the registry keeps it; returns it (valid until the next change). A key
+    // of the 64-bit view must be below HKLM\SOFTWARE of a 64-bit machine.
+    RegistryKey& AddKey(HKEY root, const std::string& path, RegistryView view = RegistryView::ThirtyTwoBit);
     // Sets a value of the key (creating the key) as RegSetValueEx does: a name
-    // the key has (letter case ignored) keeps its place and spelling and takes
-    // the new type and data; a new one goes after the others.
-    void AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& data);
+    // the key has (ASCII letters in either case) keeps its place and spelling
+    // and takes the new type and data; a new one goes after the others.
+    void AddValue(HKEY root, const std::string& path, const std::string& name, DWORD type, const std::string& data,
+                  RegistryView view = RegistryView::ThirtyTwoBit);
     // A REG_SZ or REG_EXPAND_SZ value: the text and its terminating NUL.
     void AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
-                   DWORD type = REG_SZ);
+                   DWORD type = REG_SZ, RegistryView view = RegistryView::ThirtyTwoBit);
     // Removes the key and its subtree; true when it existed.
-    bool RemoveKey(HKEY root, const std::string& path);
+    bool RemoveKey(HKEY root, const std::string& path, RegistryView view = RegistryView::ThirtyTwoBit);
     void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
     void Inject(const InjectedFailure& failure) { failures_.push_back(failure); }
 
@@ -120,6 +127,12 @@ public:
     std::string UserSid = WineUserSid;  // S-1-<authority>-<sub>...; at most 15 subauthorities
     TokenFailures TokenFails;
     bool HasSetDefaultDllDirectories = true;  // false: Vista, XP, or 7 without KB2533623
+    // 64-bit Windows: HKLM\SOFTWARE has a 64-bit view beside the 32-bit one,
+    // which the program (a 32-bit one, as the shipped exe) sees unless it asks
+    // for the other with KEY_WOW64_64KEY; IsWow64Process says TRUE. A 32-bit
+    // machine ignores both view flags, as 32-bit Windows does.
+    bool Is64BitWindows = false;
+    bool HasIsWow64Process = true;  // false: XP SP1 and older
     std::string SystemDirectory = "C:\\windows\\system32";
 
     // --- What the program did ------------------------------------------------
@@ -142,11 +155,12 @@ public:
 
     // --- Used by the stand-in functions --------------------------------------
     static StandInMachine& Active();
-    const RegistryKey* FindKey(HKEY root, const std::string& path) const;
+    const RegistryKey* FindKey(HKEY root, const std::string& path,
+                               RegistryView view = RegistryView::ThirtyTwoBit) const;
     const InjectedFailure* FindFailure(RegistryCall call, HKEY root, const std::string& path,
                                        std::optional<DWORD> index) const;
-    HKEY OpenHandle(HKEY root, const std::string& path);
-    bool HandleTarget(HKEY handle, HKEY& root, std::string& path) const;
+    HKEY OpenHandle(HKEY root, const std::string& path, RegistryView view);
+    bool HandleTarget(HKEY handle, HKEY& root, std::string& path, RegistryView* view = nullptr) const;
     bool CloseKeyHandle(HKEY handle);
     HANDLE OpenToken();
     bool CloseToken(HANDLE token);
@@ -159,17 +173,20 @@ private:
     struct Handle {
         HKEY Root;
         std::string Path;
+        RegistryView View;
         bool Open;
     };
     RegistryKey localMachine_, users_;
+    RegistryKey software64_;  // HKLM\SOFTWARE in the 64-bit view
     std::vector<InjectedFailure> failures_;
     std::vector<std::string> files_;
     std::vector<Handle> handles_;  // a handle is 1 + its index here
     std::vector<bool> tokens_;     // open or closed; a token is 0x1000 + 4 * its index
     std::vector<std::unique_ptr<char[]>> localBlocks_;  // null once freed
 
-    RegistryKey* RootKey(HKEY root);
-    const RegistryKey* RootKey(HKEY root) const;
+    // The tree `names` (a path below `root`) start in: the 64-bit view's own
+    // for HKLM\SOFTWARE, whose name it then takes off `names`.
+    RegistryKey* RootKey(HKEY root, RegistryView view, std::vector<std::string>& names);
 };
 
 // Debug output read as trace lines: text up to each "\n". Text after the last

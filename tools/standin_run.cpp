@@ -242,9 +242,10 @@ bool ReadRegExports(const std::vector<std::string>& files, machines::RegImport& 
     return true;
 }
 
-Observed Replay(machines::RegImport& import, const std::vector<std::string>& files, bool wine) {
-    import.Machine.Files = files;
-    return RunOnStandIn(import.Machine, import.UserSid.empty() ? standin::WineUserSid : import.UserSid,
+Observed Replay(const machines::RegImport& import, const std::vector<std::string>& files, bool wine) {
+    Scenario machine = machines::ReplayedMachine(import);
+    machine.Files = files;
+    return RunOnStandIn(machine, import.UserSid.empty() ? standin::WineUserSid : import.UserSid,
                         wine ? standin::Flavour::Wine : standin::Flavour::Windows);
 }
 
@@ -281,9 +282,9 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 
 bool Export(const Scenario& scenario, const std::string& folder, const std::string& name) {
     const std::string base = folder + "/" + name;
-    for (const bool other : {false, true}) {
-        const std::string reg = machines::ExportRegFile(scenario, other, standin::WineUserSid);
-        const std::string path = base + (other ? ".other.reg" : ".own.reg");
+    for (const bool view64 : {false, true}) {
+        const std::string reg = machines::ExportRegFile(scenario, view64, standin::WineUserSid);
+        const std::string path = base + (view64 ? ".view64.reg" : ".view32.reg");
         if (reg.empty()) std::remove(path.c_str());
         else if (!WriteFile(path, reg)) return false;
     }
@@ -292,7 +293,8 @@ bool Export(const Scenario& scenario, const std::string& folder, const std::stri
 
 // launcher.json: what the Wine runner needs to know of the launcher itself,
 // the DLLs it preloads from the system folder (names without ".dll") and the
-// uninstall keys it reads, as reg.exe names them.
+// uninstall keys it reads, as reg.exe names them (the machine's 32-bit view
+// also by its name in the 64-bit view).
 bool ExportLauncherFacts(const std::string& folder) {
     std::string names;
     for (const wchar_t* dll : PreloadedSystemDlls) {
@@ -303,6 +305,7 @@ bool ExportLauncherFacts(const std::string& folder) {
     return WriteFile(folder + "/launcher.json",
                      "{\"preloaded_system_dlls\": [" + names + "], \"uninstall_keys\": {\"machine\": " +
                          machines::JsonString("HKLM\\" + std::string(MachineUninstallKey)) +
+                         ", \"machine_wow64\": " + machines::JsonString("HKLM\\" + std::string(MachineUninstallKeyWow64)) +
                          ", \"user\": " + machines::JsonString("HKCU\\" + std::string(UserUninstallKey)) + "}}\n");
 }
 

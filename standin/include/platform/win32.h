@@ -98,7 +98,8 @@ constexpr int IDOK = 1;
 
 // Registry (advapi32). Paths are relative to the given key; an empty or null
 // path opens that key itself, and a trailing backslash is allowed. Key names
-// compare case-insensitively (ASCII letters).
+// compare case-insensitively (ASCII letters). On a 64-bit machine
+// KEY_WOW64_64KEY opens HKLM\SOFTWARE's 64-bit view; both flags at once are refused.
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 // Only the subkey count is filled; every other output must be null here.
 LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD keyClassLength, LPDWORD reserved, LPDWORD subKeys,
@@ -146,7 +147,8 @@ BOOL CloseHandle(HANDLE handle);
 
 // DLL loading (kernel32). The stand-in loads nothing: it records the calls.
 // GetProcAddress(kernel32, "SetDefaultDllDirectories") is null when the
-// machine is an older Windows without it (HasSetDefaultDllDirectories).
+// machine is an older Windows without it (HasSetDefaultDllDirectories), and
+// so is "IsWow64Process" (HasIsWow64Process), which tells Is64BitWindows.
 HMODULE GetModuleHandleW(LPCWSTR moduleName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL SetDllDirectoryW(LPCWSTR pathName);
