@@ -41,7 +41,7 @@ def fill(prefix, tool, out, entries):
         f'value InstallLocation sz {CHROME}\n', encoding='utf-8')
     subprocess.run([tool, '--export', out, scenario], check=True)
     prefix.reset(out)
-    prefix.import_reg(os.path.join(out, f'bench-{entries}.own.reg'), other_view=False)
+    prefix.import_reg(os.path.join(out, f'bench-{entries}.view32.reg'), sixty_four_bit_view=False)
     return json.loads(Path(prefix.build, 'kestlo-facts.json').read_text())['login_page_url']  # as the exe has it
 
 

@@ -2,9 +2,12 @@
 
 #include "discovery/uninstall_paths.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 namespace machines {
@@ -122,33 +125,73 @@ bool ParseData(const std::string& data, bool unicode, ScenarioValue& value, std:
     return true;
 }
 
-// The file as UTF-8 lines; `unicode` tells whether its text was Unicode
-// (hex data of text values is then UTF-16) or ANSI.
-bool Decode(const std::string& bytes, std::vector<std::string>& lines, bool& unicode, std::string& error) {
-    std::string text;
+// Converts each line from `from` to UTF-8, refusing the first that is not
+// valid text of that encoding: false, with `bad` its index.
+bool StrictlyToUtf8(std::vector<std::string>& lines, const char* from, std::size_t& bad) {
+    const iconv_t converter = iconv_open("UTF-8", from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return bad = 0, false;
+    bool ok = true;
+    for (bad = 0; bad < lines.size(); ++bad) {
+        std::string& line = lines[bad];
+        std::string out(line.size() * 3 + 4, '\0');
+        char* in = line.data();
+        char* outPtr = out.data();
+        std::size_t inLeft = line.size(), outLeft = out.size();
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        ok = iconv(converter, &in, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+        if (!ok) break;
+        line.assign(out.data(), static_cast<std::size_t>(outPtr - out.data()));
+    }
+    iconv_close(converter);
+    return ok;
+}
+
+// The file as UTF-8 lines, from UTF-16LE or UTF-8 after their byte-order
+// mark, or without one from the members' ANSI code page, 936 (regedit's
+// REGEDIT4 exports, Notepad's "ANSI" save); `encoding` says which was
+// assumed. `unicode` tells the format: "Windows Registry Editor Version
+// 5.00", whose hex data of text values is UTF-16, or REGEDIT4, ANSI.
+bool Decode(const std::string& bytes, std::vector<std::string>& lines, bool& unicode, std::string& encoding,
+            std::string& error) {
+    const auto split = [&lines](const std::string& text, std::size_t from) {
+        for (std::size_t start = from; start <= text.size();) {
+            std::size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            std::string& line = lines.emplace_back(text, start, end - start);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            start = end + 1;
+        }
+    };
+    std::size_t bad = 0;
     if (bytes.rfind("\xFF\xFE", 0) == 0) {
         if (bytes.size() % 2 != 0) {
             error = ": UTF-16 text of an odd number of bytes (a file cut short?)";
             return false;
         }
-        text = Utf16LeToUtf8(bytes.substr(2));
+        encoding = "UTF-16 (byte-order mark FF FE)";
+        split(Utf16LeToUtf8(bytes.substr(2)), 0);  // what code page 936 lacks becomes '?', as the "A" functions give
+    } else if (bytes.rfind("\xFE\xFF", 0) == 0) {
+        error = ":1: expected UTF-16 little-endian (FF FE), as Windows writes it: this file is big-endian";
+        return false;
+    } else if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) {
+        encoding = "UTF-8 (byte-order mark EF BB BF)";
+        split(bytes, 3);
+        if (!StrictlyToUtf8(lines, "UTF-8", bad)) {
+            error = ":" + std::to_string(bad + 1) + ": expected UTF-8 text, as the byte-order mark says";
+            return false;
+        }
     } else {
-        text = bytes.rfind("\xEF\xBB\xBF", 0) == 0 ? bytes.substr(3) : bytes;
-    }
-    for (std::size_t start = 0; start <= text.size();) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
+        encoding = "GBK (code page 936): no byte-order mark";
+        split(bytes, 0);
+        if (!StrictlyToUtf8(lines, "GBK", bad)) {
+            error = ":" + std::to_string(bad + 1) +
+                    ": expected GBK text (code page 936), as a file without a byte-order mark is read";
+            return false;
+        }
     }
     const auto header = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return !l.empty(); });
-    if (header != lines.end() && *header == "Windows Registry Editor Version 5.00") {
-        unicode = true;
-    } else if (header != lines.end() && *header == "REGEDIT4") {
-        unicode = false;
-        for (std::string& line : lines) line = GbkToUtf8(line);
+    if (header != lines.end() && (*header == "Windows Registry Editor Version 5.00" || *header == "REGEDIT4")) {
+        unicode = *header != "REGEDIT4";
     } else {
         error = ":1: expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\": not a registry export";
         return false;
@@ -157,12 +200,39 @@ bool Decode(const std::string& bytes, std::vector<std::string>& lines, bool& uni
     return true;
 }
 
+// The length of valid UTF-8 text in UTF-16 units, as the registry counts names.
+std::size_t Utf16Length(std::string_view utf8) {
+    std::size_t units = 0;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        units += (byte & 0xC0) != 0x80;  // each character's first byte
+        units += byte >= 0xF0;           // outside the BMP: a surrogate pair
+    }
+    return units;
+}
+
+// Why a key path from the file is not one Windows can hold, or empty.
+std::string BadKeyPath(const std::string& utf8) {
+    std::size_t depth = 0;
+    for (std::size_t start = 0;; ++depth) {
+        const std::size_t end = std::min(utf8.find('\\', start), utf8.size());
+        if (end == start) return "a key path without empty names (no doubled, leading or trailing \\)";
+        if (Utf16Length(std::string_view(utf8).substr(start, end - start)) > MaxKeyNameLength)
+            return "key names of at most 255 characters, as Windows allows";
+        if (end == utf8.size()) break;
+        start = end + 1;
+    }
+    if (depth > MaxKeyDepth) return "keys at most 512 levels deep, as Windows allows";
+    return {};
+}
+
 }  // namespace
 
 bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImport& into, std::string& error) {
     std::vector<std::string> lines;
     bool unicode = true;
-    if (!Decode(bytes, lines, unicode, error)) {
+    std::string encoding;
+    if (!Decode(bytes, lines, unicode, encoding, error)) {
         error = fileName + error;
         return false;
     }
@@ -189,6 +259,8 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
         line.erase(line.find_last_not_of(" \t") + 1);
         if (line[0] == '[') {
             if (line.back() != ']') return fail("] at the end of the key's line");
+            const std::string path = line.substr(line[1] == '-' ? 2 : 1, line.size() - (line[1] == '-' ? 3 : 2));
+            if (const std::string why = BadKeyPath(path); !why.empty()) return fail(why);
             ScenarioKey placed;
             std::string sid;
             bool wow64 = false;
@@ -214,6 +286,8 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
         std::size_t at = 1;
         std::string name;
         if (line[0] == '"' && !Unquote(line, at, name)) return fail("the value's name to end with \"");
+        if (Utf16Length(name) > MaxValueNameLength)
+            return fail("value names of at most 16,383 characters, as Windows allows");
         if (at >= line.size() || line[at] != '=') return fail("= after the value's name");
         ScenarioValue value;
         value.Name = unicode ? Utf8ToAnsi(name) : Utf8ToGbk(name);
@@ -222,6 +296,7 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
         if (!ParseData(line.substr(at + 1), unicode, value, expected)) return fail(expected);
         if (key != nullptr) key->Values.push_back(value);
     }
+    read.Notes.push_back(fileName + ": read as " + encoding);
     into = read;
     return true;
 }

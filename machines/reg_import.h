@@ -24,11 +24,19 @@ struct RegImport {
     std::vector<std::size_t> PlainMachineKeys;    // indices in Machine.Keys of those named without it
     std::string UserSid;  // from HKEY_USERS\<SID>\...; empty when no file names one
     std::size_t IgnoredKeys = 0;  // keys outside the two uninstall keys
+    std::vector<std::string> Notes;  // per file, how its text was read
 };
 
-// Reads one export file into `into`: UTF-16LE with its byte-order mark or
-// UTF-8 after "Windows Registry Editor Version 5.00", or ANSI (GBK) after
-// "REGEDIT4". Values: "text" (with \\ and \" escapes), dword:, hex:, hex(N):
+// What Windows allows, in UTF-16 units: key names of 255, value names of
+// 16,383, keys 512 levels deep below the root.
+inline constexpr std::size_t MaxKeyNameLength = 255, MaxValueNameLength = 16383, MaxKeyDepth = 512;
+// The largest export file read: one of the two uninstall keys is a few MB.
+inline constexpr std::size_t MaxExportFileSize = 64u << 20;
+
+// Reads one export file into `into`: UTF-16LE or UTF-8 after its byte-order
+// mark, GBK (code page 936) without one, each strictly, whatever its header
+// ("Windows Registry Editor Version 5.00" or "REGEDIT4"). Every key path and
+// value name is checked against what Windows allows. Values: "text" (with \\ and \" escapes), dword:, hex:, hex(N):
 // (N in hex), @= for the default value, and lines continued by a trailing
 // backslash. Text the ANSI functions convert (REG_SZ, REG_EXPAND_SZ,
 // REG_MULTI_SZ) becomes GBK, a character it lacks becoming '?'; other data

@@ -59,7 +59,7 @@ TEST(ReadRegExport, JoinsContinuedLinesAndSkipsComments) {
     EXPECT_EQ(read.Machine.Keys[0].Values[1].Data, std::string("Ends with a backslash\\\0", 23));
 }
 
-TEST(ReadRegExport, PlacesTheTwoUninstallKeysAndCountsTheRest) {
+TEST(ReadRegExport, PlacesTheUninstallKeysInTheirViewsAndCountsTheRest) {
     const RegImport read = Read(Utf16File(
         Header + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\A]\r\n" +
         "[hkey_local_machine\\software\\microsoft\\windows\\currentversion\\uninstall]\r\n" +
@@ -71,13 +71,16 @@ TEST(ReadRegExport, PlacesTheTwoUninstallKeysAndCountsTheRest) {
         "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\D]\r\n"));
     const std::string machine = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
     const std::string user = "Software" + machine.substr(8);
+    // The WOW6432Node form names the 32-bit view, so the plain one is the 64-bit view.
     std::vector<std::pair<ScenarioRoot, std::string>> placed;
-    for (const machines::ScenarioKey& key : read.Machine.Keys) placed.emplace_back(key.Root, key.Path);
-    EXPECT_EQ(placed, (decltype(placed){{ScenarioRoot::Machine, machine + "\\A"}, {ScenarioRoot::Machine, machine},
+    for (const machines::ScenarioKey& key : machines::ReplayedMachine(read).Keys) placed.emplace_back(key.Root, key.Path);
+    EXPECT_EQ(placed, (decltype(placed){{ScenarioRoot::Machine, machine + "\\A"}, {ScenarioRoot::Machine64, machine},
                                         {ScenarioRoot::CurrentUser, user + "\\B"},
                                         {ScenarioRoot::CurrentUser, user + "\\C"}}));
     EXPECT_EQ(read.UserSid, "S-1-5-21-1-2-3-1001");
     EXPECT_EQ(read.IgnoredKeys, 3u);
+    // Without the WOW6432Node form anywhere, the plain one is a 32-bit Windows' one view.
+    EXPECT_EQ(machines::ReplayedMachine(Read(Utf16File(Header + MachineKey))).Keys[0].Root, ScenarioRoot::Machine);
 }
 
 TEST(ReadRegExport, TextBecomesGbkInEveryEncoding) {
@@ -85,8 +88,9 @@ TEST(ReadRegExport, TextBecomesGbkInEveryEncoding) {
     const std::string body = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\腾讯QQ]\r\n"
                              "\"名称\"=\"腾讯QQ\"\r\n";
     const std::string gbkQq = "\xCC\xDA\xD1\xB6QQ";
-    for (const std::string& file : {Utf16File(Header + body), Header + body, "\xEF\xBB\xBF" + Header + body,
-                                    machines::Utf8ToGbk("REGEDIT4\r\n\r\n" + body)}) {
+    // reg.exe's UTF-16, UTF-8 after its mark, Notepad's "ANSI" save of either header (GBK, no mark).
+    for (const std::string& file : {Utf16File(Header + body), "\xEF\xBB\xBF" + Header + body,
+                                    machines::Utf8ToGbk(Header + body), machines::Utf8ToGbk("REGEDIT4\r\n\r\n" + body)}) {
         const RegImport read = Read(file);
         ASSERT_EQ(read.Machine.Keys.size(), 1u);
         EXPECT_EQ(read.Machine.Keys[0].Path, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + gbkQq);
@@ -120,6 +124,19 @@ TEST(ReadRegExport, BadInputNamesTheFileTheLineAndWhatWasExpected) {
                   "[HKEY_USERS\\S-1-5-21-2\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall]\r\n",
          "member.reg:4: expected one user's keys, but the exports name S-1-5-21-1 and S-1-5-21-2"},
         {"\xFF\xFE\x41", "member.reg: UTF-16 text of an odd number of bytes"},
+        {"\xFE\xFF\x00\x41", "member.reg:1: expected UTF-16 little-endian"},
+        {Header + MachineKey + "\"D\"=\"\x81\"\r\n", "member.reg:4: expected GBK text (code page 936)"},
+        {"\xEF\xBB\xBF" + Header + MachineKey + "\"D\"=\"\xE8\x85\"\r\n", "member.reg:4: expected UTF-8 text"},
+        // Key paths and names that Windows cannot hold, in keys the launcher reads or not.
+        {Header + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\\\Google Chrome]\r\n",
+         "member.reg:3: expected a key path without empty names"},
+        {Header + "[HKEY_CURRENT_USER\\Software\\]\r\n", "member.reg:3: expected a key path without empty names"},
+        {Header + "[-HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\r\n",
+         "member.reg:3: expected key names of at most 255 characters"},
+        {Header + "[HKEY_LOCAL_MACHINE" + [] { std::string deep; for (int i = 0; i < 513; ++i) deep += "\\d"; return deep; }() +
+             "]\r\n", "member.reg:3: expected keys at most 512 levels deep"},
+        {Header + MachineKey + "\"" + std::string(16384, 'v') + "\"=\"x\"\r\n",
+         "member.reg:4: expected value names of at most 16,383 characters"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Message);

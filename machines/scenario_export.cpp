@@ -73,11 +73,12 @@ std::string ExportRegFile(const Scenario& scenario, bool sixtyFourBitView, const
     return "\xFF\xFE" + Utf8ToUtf16Le("Windows Registry Editor Version 5.00\r\n\r\n" + text);
 }
 
-std::string ExportFiles(const Scenario& scenario) {
+std::string ExportFiles(const Scenario& scenario, bool userUninstallKey) {
     std::string json = "{\"files\": [";
     for (std::size_t i = 0; i < scenario.Files.size(); ++i)
         json += (i > 0 ? ", " : "") + JsonString(GbkToUtf8(scenario.Files[i]));
-    return json + "], \"sixty_four_bit\": " + (IsSixtyFourBit(scenario) ? "true" : "false") + "}\n";
+    return json + "], \"sixty_four_bit\": " + (IsSixtyFourBit(scenario) ? "true" : "false") +
+           ", \"user_uninstall_key\": " + (userUninstallKey ? "true" : "false") + "}\n";
 }
 
 }  // namespace machines

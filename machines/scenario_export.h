@@ -17,10 +17,12 @@ namespace machines {
 // scenario's GBK bytes; other types are stored byte for byte.
 std::string ExportRegFile(const Scenario& scenario, bool sixtyFourBitView, const std::string& userSid);
 
-// {"files": [...], "sixty_four_bit": B}: the programs the machine holds,
-// paths in UTF-8, and whether it is a 64-bit Windows (IsSixtyFourBit). What a
+// {"files": [...], "sixty_four_bit": B, "user_uninstall_key": U}: the
+// programs the machine holds, paths in UTF-8; whether it is a 64-bit Windows
+// (IsSixtyFourBit); and whether the user's uninstall key exists on it, as
+// the caller found (so that its export must succeed). What a
 // run is expected to do, the host tool checks itself (--check-wine).
-std::string ExportFiles(const Scenario& scenario);
+std::string ExportFiles(const Scenario& scenario, bool userUninstallKey);
 
 // A JSON string of UTF-8 text, quoted and escaped.
 std::string JsonString(const std::string& utf8);

@@ -109,8 +109,8 @@ TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
 }
 
 TEST(ExportFiles, GivesEachPathInUtf8) {
-    EXPECT_EQ(machines::ExportFiles(Parse("file C:\\\xE6\xB5\x8F\\Chrome.exe\n")),
-              "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"], \"sixty_four_bit\": false}\n");
+    EXPECT_EQ(machines::ExportFiles(Parse("file C:\\\xE6\xB5\x8F\\Chrome.exe\n"), true),
+              "{\"files\": [\"C:\\\\\xE6\xB5\x8F\\\\Chrome.exe\"], \"sixty_four_bit\": false, \"user_uninstall_key\": true}\n");
 }
 
 TEST(RandomMachine, TheSameSeedIsTheSameMachineAndTheSeedsReachEveryKindOfEntry) {

@@ -104,6 +104,10 @@ std::u16string RegistryOrder(const std::string& name) {
     const bool canConvert = converter != reinterpret_cast<iconv_t>(-1);
     std::u16string units;
     for (std::size_t i = 0; i < name.size();) {
+        if (static_cast<unsigned char>(name[i]) < 0x80) {  // ASCII is its own code unit
+            units += static_cast<char16_t>(FoldAscii(name[i++]));
+            continue;
+        }
         const std::size_t width = IsLeadByte(name[i]) && i + 1 < name.size() ? 2 : 1;
         char in[2] = {FoldAscii(name[i]), width == 2 ? name[i + 1] : '\0'};
         unsigned char out[4] = {};

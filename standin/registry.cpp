@@ -98,6 +98,7 @@ const RegistryKey* StandInMachine::FindKey(HKEY root, const std::string& path, R
 
 const InjectedFailure* StandInMachine::FindFailure(RegistryCall call, HKEY root, const std::string& path,
                                                    std::optional<DWORD> index) const {
+    if (failures_.empty()) return nullptr;
     std::vector<std::string> wanted, names;
     if (!SplitKeyPath(path, wanted)) return nullptr;
     for (const InjectedFailure& failure : failures_) {

@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -23,7 +25,15 @@ namespace {
 using machines::GbkToUtf8;
 using machines::Scenario;
 
-bool ReadFile(const std::string& path, std::string& bytes) {
+// Reads the file whole; one over `limit` bytes is refused before it is read.
+bool ReadFile(const std::string& path, std::string& bytes, std::uintmax_t limit = UINTMAX_MAX) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > limit) {
+        std::fprintf(stderr, "%s: %ju bytes, more than a registry export of the uninstall keys can be (%ju MiB at most)\n",
+                     path.c_str(), size, limit >> 20);
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
     text << file.rdbuf();
@@ -42,6 +52,7 @@ struct Observed {
         std::string File;         // the program's own path, environment references resolved
         std::string CommandLine;  // "<file as the shell was given it, expanded>" <parameters>
         bool Ran = true;          // false for a shell call on a missing file (it fails silently)
+        std::string Given;        // on the stand-in: the file as the shell was given it, expanded
     };
     std::vector<Start> Starts;
     std::vector<standin::MessageBoxCall> Boxes;
@@ -70,7 +81,7 @@ Observed RunOnStandIn(const Scenario& scenario, const std::string& userSid = sta
     for (const standin::ShellExecuteCall& call : machine.ShellCalls) {
         const std::string file = standin::ExpandEnvironment(call.File.value_or(""));
         run.Starts.push_back({standin::WithoutDoubledBackslashes(file),
-                              "\"" + file + "\" " + call.Parameters.value_or(""), machine.HasFile(file)});
+                              "\"" + file + "\" " + call.Parameters.value_or(""), machine.HasFile(file), file});
         if (call.Verb != std::string("open") || call.HasOwner || call.Directory || call.ShowCommand != SW_SHOW ||
             call.Parameters != std::string(LoginPageUrl))
             run.Faults.push_back("the shell call: not \"open\" of the login page with no owner, no directory and SW_SHOW");
@@ -104,7 +115,7 @@ bool ReadWineRun(const std::string& trace, const std::string& started, Observed&
     }
     std::ifstream record(started, std::ios::binary);
     for (std::string module, command; std::getline(record, module) && std::getline(record, command);)
-        run.Starts.push_back({module.substr(module.find(' ') + 1), command.substr(command.find(' ') + 1)});
+        run.Starts.push_back({module.substr(module.find(' ') + 1), command.substr(command.find(' ') + 1), true, {}});
     return true;
 }
 
@@ -219,7 +230,12 @@ bool ParseNumber(const std::string& text, std::uint64_t& number) {
 // A random machine, expected to do what it does on the stand-in.
 Scenario RandomScenario(std::uint64_t seed) {
     Scenario machine = machines::RandomMachine(seed);
-    machine.Expected = RunOnStandIn(machine).Outcome();
+    const Observed run = RunOnStandIn(machine);
+    machine.Expected = run.Outcome();
+    // The file as the launcher named it, as a scenario would write it: a
+    // location's trailing backslash doubled before the program's name.
+    for (const Observed::Start& start : run.Starts)
+        if (start.Ran) machine.Expected.StartedFile = start.Given;
     return machine;
 }
 
@@ -233,10 +249,11 @@ bool RegOptions(const std::vector<std::string>& args, std::size_t from, std::vec
 bool ReadRegExports(const std::vector<std::string>& files, machines::RegImport& import) {
     for (const std::string& file : files) {
         std::string bytes, error;
-        if (!ReadFile(file, bytes)) return false;
+        if (!ReadFile(file, bytes, machines::MaxExportFileSize)) return false;
         if (!machines::ReadRegExport(bytes, file, import, error))
             return std::fprintf(stderr, "%s\n", error.c_str()), false;
     }
+    for (const std::string& note : import.Notes) std::fprintf(stderr, "note: %s\n", note.c_str());
     if (import.IgnoredKeys > 0)
         std::fprintf(stderr, "note: %zu keys outside the two uninstall keys were ignored\n", import.IgnoredKeys);
     return true;
@@ -264,6 +281,9 @@ int CheckWine(const std::vector<std::string>& args, const char* program) {
     if (!ReadWineRun(args[1], args[2], run)) return 2;
     PrintRun(run);
     int failures = Check(scenario.Expected, run);
+    std::string replayed;
+    for (const std::string& file : exports) replayed += " " + file.substr(file.find_last_of('/') + 1);
+    std::printf("Replayed exports:%s\n", replayed.empty() ? " none" : replayed.c_str());
     if (!exports.empty()) {
         machines::RegImport import;
         if (!ReadRegExports(exports, import)) return 2;
@@ -288,7 +308,10 @@ bool Export(const Scenario& scenario, const std::string& folder, const std::stri
         if (reg.empty()) std::remove(path.c_str());
         else if (!WriteFile(path, reg)) return false;
     }
-    return WriteFile(base + ".json", machines::ExportFiles(scenario));
+    standin::StandInMachine machine;
+    machines::BuildMachine(scenario, machine);
+    const bool userKey = machine.FindKey(HKEY_USERS, machine.UserSid + "\\" + std::string(UserUninstallKey)) != nullptr;
+    return WriteFile(base + ".json", machines::ExportFiles(scenario, userKey));
 }
 
 // launcher.json: what the Wine runner needs to know of the launcher itself,

@@ -99,8 +99,9 @@ def run_probes(prefix, out):
     shutil.copy(os.path.join(prefix.build, 'registry_probes.exe'), prefix.unix(wine_prefix.TOOLS))
     probes = wine_prefix.TOOLS + r'\registry_probes.exe'
     trace = wine_prefix.host_path(os.path.join(out, 'probes.trace'))
+    windows = '--64-bit-windows' if prefix.arch == 'win64' else '--32-bit-windows'
     try:
-        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', trace, '60', probes, timeout=120)
+        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', trace, '60', probes, windows, timeout=120)
         ended = [line for line in Path(out, 'probes.trace').read_text().splitlines() if line[0] in 'XT']
         checked, report = prefix.wine(probes, '--check-trace', trace)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired, OSError) as error:
@@ -116,11 +117,11 @@ def run_machine(prefix, export_dir, name, source, work, standin_run):
     """Runs one exported machine; returns (passed, the host tool's report).
     `source` names the machine for the host tool (a scenario file, or --random SEED)."""
     base = os.path.join(export_dir, name)
-    listed = json.loads(Path(base + '.json').read_text(encoding='utf-8'))['files']
-    files = list(dict.fromkeys(prefix.unix(file) for file in listed))  # a machine may list one twice
-    views = [(view, other) for view, other in (('.own.reg', False), ('.other.reg', True)) if os.path.exists(base + view)]
-    for view, other_view in views:
-        prefix.import_reg(base + view, other_view)
+    facts = json.loads(Path(base + '.json').read_text(encoding='utf-8'))
+    files = list(dict.fromkeys(prefix.unix(file) for file in facts['files']))  # a machine may list one twice
+    for view, sixty_four_bit_view in (('.view32.reg', False), ('.view64.reg', True)):
+        if os.path.exists(base + view):
+            prefix.import_reg(base + view, sixty_four_bit_view)
     for file in files:
         os.makedirs(os.path.dirname(file), exist_ok=True)
         shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), file)
@@ -131,13 +132,7 @@ def run_machine(prefix, export_dir, name, source, work, standin_run):
     try:
         prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', wine_prefix.host_path(trace), str(COLLECT_TIMEOUT),
                     prefix.launcher, timeout=COLLECT_TIMEOUT + 30, cwd=prefix.unix(wine_prefix.DOWNLOADS))
-        # The two keys a member exports for support (README, Support); a key
-        # the machine lacks gives no file.
-        for part, key in prefix.uninstall.items():
-            out = os.path.join(work, f'{name}.{part}.reg')
-            view = prefix.view_options() if part == 'machine' else []
-            if prefix.reg('export', key, wine_prefix.host_path(out), *view, '/y')[0] == 0:
-                exports += ['--reg', out]
+        exports = prefix.member_exports(work, name, facts['user_uninstall_key'])
     finally:
         for file in files:
             os.remove(file)
@@ -201,7 +196,10 @@ def main():
         try:
             before = prefix.fingerprint()
             results = [run_probes(prefix, os.path.join(args.out, prefix.arch))] if args.probes else []
-            results += [run_one(prefix, name, source, exported, args) for name, source in machines.items()]
+            # A machine with a 64-bit registry view is a 64-bit Windows.
+            runs = [(name, source) for name, source in machines.items() if prefix.arch == 'win64' or not
+                    json.loads(Path(exported, name + '.json').read_text(encoding='utf-8'))['sixty_four_bit']]
+            results += [run_one(prefix, name, source, exported, args) for name, source in runs]
             # The registry was reset after each machine: the last one ran on one as fresh as the first's.
             restored = prefix.fingerprint() == before
             print(f'{"PASS" if restored else "FAIL"} the registry as the prefix was made ({prefix.arch})', flush=True)

@@ -88,7 +88,8 @@ class Prefix:
         uninstall keys the launcher reads among them. planted: DLL names (no
         .dll) to plant beside a copy of the launcher in DOWNLOADS."""
         self.folder, self.arch, self.build, self.planted = folder, arch, build, tuple(planted)
-        self.uninstall = launcher_facts['uninstall_keys']  # {'machine': 'HKLM\\...', 'user': 'HKCU\\...'}
+        # {'machine': 'HKLM\\SOFTWARE\\...', 'machine_wow64': 'HKLM\\SOFTWARE\\WOW6432Node\\...', 'user': 'HKCU\\...'}
+        self.uninstall = launcher_facts['uninstall_keys']
         self.command = loader.command  # what starts a Wine program: run(*prefix.command, 'prog.exe')
         overrides = 'mscoree,mshtml='
         if self.planted:
@@ -182,10 +183,10 @@ class Prefix:
         """Takes the registry back to the prefix's start, as fingerprint() sees
         it: the machine-wide uninstall keys emptied, the user's deleted (a fresh
         prefix has none), and hives added under HKEY_USERS deleted."""
-        software, rest = self.uninstall['machine'].split('\\', 2)[1:]
-        machine = [f'HKEY_LOCAL_MACHINE\\{software}\\{rest}']
+        long_name = lambda key: 'HKEY_LOCAL_MACHINE' + key[len('HKLM'):]
+        machine = [long_name(self.uninstall['machine'])]
         if self.arch == 'win64':  # the 32-bit view, as the 64-bit reg.exe names it
-            machine.append(f'HKEY_LOCAL_MACHINE\\{software}\\Wow6432Node\\{rest}')
+            machine.append(long_name(self.uninstall['machine_wow64']))
         user = 'HKEY_CURRENT_USER' + self.uninstall['user'][len('HKCU'):]
         text = ''.join(f'[-{key}]\r\n\r\n[{key}]\r\n\r\n' for key in machine) + f'[-{user}]\r\n\r\n'
         text += ''.join(f'[-{hive}]\r\n\r\n' for hive in self.hives() if hive not in self.start_hives)
@@ -195,22 +196,31 @@ class Prefix:
         if code != 0:
             raise PrefixError(f'the registry could not be reset: {output.decode("utf-8", "replace").strip()}')
 
-    def view_options(self, other_view=False):
-        """reg.exe's option for the launcher's own registry view, or the other one."""
-        if self.arch == 'win32':
-            return []
-        own, other = ('64', '32') if self.bits == 64 else ('32', '64')
-        return ['/reg:' + (other if other_view else own)]
-
-    def import_reg(self, reg_file, other_view):
-        """Imports a .reg file through the launcher's own registry view or the other one.
-
-        For the 32-bit launcher the own view is the 32-bit one; for the 64-bit
-        test build the two swap, so that every scenario keeps its outcome."""
-        if self.arch == 'win32' and other_view:
-            return  # a 32-bit Windows has no other view
-        options = self.view_options(other_view)
+    def import_reg(self, reg_file, sixty_four_bit_view):
+        """Imports a .reg file through the 32-bit or the 64-bit registry view.
+        A 32-bit prefix has one view: a 64-bit view's file cannot go there."""
+        if self.arch == 'win32' and sixty_four_bit_view:
+            raise PrefixError(f'{reg_file}: a 32-bit Windows has no 64-bit registry view')
+        options = [] if self.arch == 'win32' else ['/reg:64' if sixty_four_bit_view else '/reg:32']
         code, output = self.reg('import', host_path(reg_file), *options)
         if code != 0:
             raise PrefixError(f'reg import failed on {reg_file}, exit code {code}: '
                               + output.decode('utf-8', 'replace').strip())
+
+    def member_exports(self, work, name, user_keys):
+        """The three keys a member exports for support (README, Support), each
+        with reg.exe's /reg:64 as the README says, as ['--reg', FILE, ...].
+        Raises PrefixError for an export that must exist and failed: the
+        machine's key always, its WOW6432Node form in a 64-bit prefix, the
+        user's key when the machine has user keys."""
+        exports = []
+        for part, key in self.uninstall.items():
+            out = os.path.join(work, f'{name}.{part}.reg')
+            required = {'machine': True, 'machine_wow64': self.arch == 'win64', 'user': user_keys}[part]
+            code, output = self.reg('export', key, host_path(out), *(['/reg:64'] if part != 'user' else []), '/y')
+            if code == 0:
+                exports += ['--reg', out]
+            elif required:
+                raise PrefixError(f'reg export of {key} failed, exit code {code}: '
+                                  + output.decode('utf-8', 'replace').strip())
+        return exports
