@@ -211,12 +211,20 @@ std::size_t Utf16Length(std::string_view utf8) {
     return units;
 }
 
+// A NUL, a line end or another control character: no name Windows lets a
+// program give a key or a value, and one the "A" functions would cut short.
+bool HasControlCharacter(std::string_view utf8) {
+    return std::any_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
 // Why a key path from the file is not one Windows can hold, or empty.
 std::string BadKeyPath(const std::string& utf8) {
     std::size_t depth = 0;
     for (std::size_t start = 0;; ++depth) {
         const std::size_t end = std::min(utf8.find('\\', start), utf8.size());
         if (end == start) return "a key path without empty names (no doubled, leading or trailing \\)";
+        if (HasControlCharacter(std::string_view(utf8).substr(start, end - start)))
+            return "key names of printable characters, as Windows allows";
         if (Utf16Length(std::string_view(utf8).substr(start, end - start)) > MaxKeyNameLength)
             return "key names of at most 255 characters, as Windows allows";
         if (end == utf8.size()) break;
@@ -288,6 +296,7 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
         if (line[0] == '"' && !Unquote(line, at, name)) return fail("the value's name to end with \"");
         if (Utf16Length(name) > MaxValueNameLength)
             return fail("value names of at most 16,383 characters, as Windows allows");
+        if (HasControlCharacter(name)) return fail("value names of printable characters, as Windows allows");
         if (at >= line.size() || line[at] != '=') return fail("= after the value's name");
         ScenarioValue value;
         value.Name = unicode ? Utf8ToAnsi(name) : Utf8ToGbk(name);

@@ -137,6 +137,8 @@ TEST(ReadRegExport, BadInputNamesTheFileTheLineAndWhatWasExpected) {
              "]\r\n", "member.reg:3: expected keys at most 512 levels deep"},
         {Header + MachineKey + "\"" + std::string(16384, 'v') + "\"=\"x\"\r\n",
          "member.reg:4: expected value names of at most 16,383 characters"},
+        {Header + "[HKEY_LOCAL_MACHINE\\A" + std::string(1, '\0') + "B]\r\n", "member.reg:3: expected key names of printable"},
+        {Header + MachineKey + "\"Display\\0Name\"=\"x\"\r\n", "member.reg:4: expected value names of printable"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Message);

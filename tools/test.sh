@@ -70,12 +70,14 @@ for scenario in scenarios/*.scenario demo/demo.scenario; do
 done
 echo "valgrind: clean"
 
-step "fuzzing the launch sequence for ${KESTLO_FUZZ_SECONDS:=30} s (clang, libFuzzer, ASan, UBSan)"
+step "fuzzing the launch sequence for ${KESTLO_FUZZ_SECONDS:=30} s and the support replay for ${KESTLO_REPLAY_FUZZ_SECONDS:=20} s (clang, libFuzzer, ASan, UBSan)"
 cmake --preset fuzz
 cmake --build --preset fuzz -j"$(nproc)"
-mkdir -p build/fuzz/corpus build/fuzz/findings
+mkdir -p build/fuzz/corpus build/fuzz/reg_corpus build/fuzz/findings
 build/fuzz/launch_fuzzer -max_total_time="$KESTLO_FUZZ_SECONDS" -timeout=10 -print_final_stats=1 \
   -artifact_prefix=build/fuzz/findings/ build/fuzz/corpus fuzz/corpus 2>&1 | tail -n 12
+build/fuzz/reg_import_fuzzer -max_total_time="$KESTLO_REPLAY_FUZZ_SECONDS" -timeout=10 -print_final_stats=1 \
+  -artifact_prefix=build/fuzz/findings/ build/fuzz/reg_corpus fuzz/reg_corpus 2>&1 | tail -n 12
 
 step "windows: a second clean build in another folder gives the same bytes"
 rm -rf build/windows-again
