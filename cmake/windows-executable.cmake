@@ -83,8 +83,9 @@ add_custom_command(TARGET kestlo_desktop POST_BUILD
   VERBATIM)
 
 # THIRD-PARTY-NOTICES.txt beside the exe: the notices of the runtime code the
-# link map shows linked in (resources/notices.py), for the release. GNU ld's
-# map only: lld's names an archive member without its archive.
+# link map shows linked in (resources/notices.py), each member by the source
+# its debug information names, for the release. GNU ld's map only: lld's names
+# an archive member without its archive.
 set(KESTLO_MINGW_COPYRIGHT /usr/share/doc/mingw-w64-common/copyright CACHE FILEPATH
     "The toolchain's Debian copyright file, which holds the mingw-w64 runtime's licence")
 set(notices_file "")
@@ -92,7 +93,7 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   set(notices_file ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt)
   add_custom_command(TARGET kestlo_desktop POST_BUILD
     COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/resources/notices.py
-            ${CMAKE_CURRENT_BINARY_DIR}/kestlo_desktop.map ${KESTLO_MINGW_COPYRIGHT} ${notices_file}
+            ${CMAKE_CURRENT_BINARY_DIR}/kestlo_desktop.map ${KESTLO_MINGW_COPYRIGHT} ${CMAKE_OBJDUMP} ${notices_file}
     VERBATIM)
 endif()
 
@@ -131,6 +132,7 @@ file(CONFIGURE OUTPUT kestlo-facts.json @ONLY CONTENT [[{
   "oldest_windows": "@KESTLO_OLDEST_WINDOWS@",
   "link_map": "@CMAKE_CURRENT_BINARY_DIR@/kestlo_desktop.map",
   "mingw_copyright": "@KESTLO_MINGW_COPYRIGHT@",
+  "objdump": "@CMAKE_OBJDUMP@",
   "notices": "@notices_file@"
 }
 ]])

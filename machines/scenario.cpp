@@ -1,5 +1,7 @@
 #include "machines/scenario.h"
 
+#include "discovery/uninstall_paths.h"
+
 #include <iconv.h>
 
 #include <algorithm>
@@ -123,6 +125,26 @@ bool ExpandLines(const std::string& text, std::vector<std::pair<int, std::string
     return true;
 }
 
+// Whether a key is one the Wine runs' registry reset takes back: at or below
+// the machine's uninstall key (in either view) or the user's, or in a hive
+// under HKEY_USERS that a fresh prefix does not have (the reset deletes those
+// whole).
+bool Resettable(ScenarioRoot root, const std::vector<std::string>& names) {
+    const auto below = [&names](std::string_view key) {
+        std::vector<std::string> wanted;
+        standin::SplitKeyPath(std::string(key), wanted);
+        return names.size() >= wanted.size() &&
+               std::equal(wanted.begin(), wanted.end(), names.begin(), standin::SameKeyName);
+    };
+    switch (root) {
+    case ScenarioRoot::Machine:
+    case ScenarioRoot::Machine64: return below(MachineUninstallKey);
+    case ScenarioRoot::CurrentUser: return below(UserUninstallKey);
+    case ScenarioRoot::Users: return !standin::SameKeyName(names[0], ".Default");
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ParseHexBytes(const std::string& text, char separator, std::string& bytes) {
@@ -176,8 +198,15 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             std::vector<std::string> names;
             if (named == std::end(ScenarioRootNames) || parsed.Path.empty() || !standin::SplitKeyPath(parsed.Path, names))
                 return fail("expected key HKLM|HKLM64|HKU|HKCU\\path");
-            if (parsed.Root == ScenarioRoot::Machine64 && !standin::SameKeyName(names[0], "SOFTWARE"))
-                return fail("only HKLM64\\SOFTWARE has a view of its own");
+            // HKU\<the user's SID>\... is HKCU\..., one key under two names.
+            if (parsed.Root == ScenarioRoot::Users && standin::SameKeyName(names[0], standin::WineUserSid)) {
+                names.erase(names.begin());
+                parsed.Root = ScenarioRoot::CurrentUser;
+                if (names.empty()) return fail("the user's own hive is there on every machine: name a key below it");
+            }
+            if (!Resettable(parsed.Root, names))
+                return fail("keys only below the uninstall keys (HKLM, HKLM64, HKCU) or in a hive of their own under "
+                            "HKU, which the Wine runs take back after each machine");
             // Joined again without a trailing separator; a GBK character's
             // second byte may be '\\' and stays.
             parsed.Path.clear();
@@ -209,7 +238,7 @@ bool ParseScenario(const std::string& text, Scenario& scenario, std::string& err
             // A key holds one value of a name; a scenario that sets one twice says two things.
             if (!valueNames.insert({key->Root, standin::RegistryOrder(key->Path), standin::RegistryOrder(value.Name)})
                      .second)
-                return fail("the key has a value of this name already (letter case ignored)");
+                return fail("the key has a value of this name already (ASCII letters in either case)");
             key->Values.push_back(value);
         } else if (directive == "file") {
             scenario.Files.push_back(Utf8ToGbk(rest));

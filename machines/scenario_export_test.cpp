@@ -14,6 +14,9 @@ namespace {
 using machines::Scenario;
 using machines::ScenarioRoot;
 
+#define UNINSTALL "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+#define USER_UNINSTALL "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+
 Scenario Parse(const std::string& text) {
     Scenario scenario;
     std::string error;
@@ -32,29 +35,35 @@ TEST(ParseScenario, RejectsWhatTheFormatDoesNotAllowNamingTheLine) {
     EXPECT_EQ(ParseError("# a comment\nkey HKCU\n"), "line 2: expected key HKLM|HKLM64|HKU|HKCU\\path: key HKCU");
     EXPECT_NE(ParseError("key HKCU\\\n").find("line 1"), std::string::npos);
     EXPECT_NE(ParseError("key HKCR\\Software\n").find("line 1"), std::string::npos);
-    EXPECT_NE(ParseError("key HKLM64\\SYSTEM\\K\n").find("only HKLM64\\SOFTWARE"), std::string::npos);
+    // Keys the Wine runs could not take back: outside the uninstall keys, or in the user's hive by its SID.
+    for (const char* key : {"key HKLM64\\SYSTEM\\K\n", "key HKCU\\Software\\KestloHarnessLeak\n",
+                            "key HKU\\S-1-5-21-0-0-0-1000\\Software\\Leak\n", "key HKU\\.DEFAULT\\Software\n"})
+        EXPECT_NE(ParseError(key).find("keys only below the uninstall keys"), std::string::npos) << key;
     EXPECT_NE(ParseError("value DisplayName sz Chrome\n").find("value before any key"), std::string::npos);
-    EXPECT_NE(ParseError("key HKLM\\K\nvalue V qword 1\n").find("line 2"), std::string::npos);
-    EXPECT_NE(ParseError("key HKLM\\K\nvalue V dword 0x100000000\n").find("line 2"), std::string::npos);
-    EXPECT_NE(ParseError("key HKLM\\K\nvalue V binary 4\n").find("line 2"), std::string::npos);
+    EXPECT_NE(ParseError("key HKU\\H\nvalue V qword 1\n").find("line 2"), std::string::npos);
+    EXPECT_NE(ParseError("key HKU\\H\nvalue V dword 0x100000000\n").find("line 2"), std::string::npos);
+    EXPECT_NE(ParseError("key HKU\\H\nvalue V binary 4\n").find("line 2"), std::string::npos);
     EXPECT_NE(ParseError("expect start C:\\a.exe\nexpect message\n").find("not both"), std::string::npos);
-    EXPECT_NE(ParseError("repeat 2\nkey HKLM\\K{n}\n").find("repeat without end"), std::string::npos);
-    // One value of a name per key, letter case ignored, also when the key is named twice.
-    EXPECT_NE(ParseError("key HKLM\\K\nvalue V sz a\nkey HKLM\\k\\\nvalue v dword 1\n").find("line 4"), std::string::npos);
+    EXPECT_NE(ParseError("repeat 2\nkey HKU\\H{n}\n").find("repeat without end"), std::string::npos);
+    // One value of a name per key, letter case ignored, also when the key is named twice, under either name.
+    EXPECT_NE(ParseError("key HKU\\H\nvalue V sz a\nkey HKU\\h\\\nvalue v dword 1\n").find("line 4"), std::string::npos);
+    EXPECT_NE(ParseError("key HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\nvalue V sz a\n"
+                         "key HKU\\S-1-5-21-0-0-0-1000\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\n"
+                         "value v sz b\n").find("line 4"), std::string::npos);
 }
 
 TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
     const Scenario scenario = Parse(
-        "key HKLM\\K\\\n"
+        "key HKLM\\" UNINSTALL "\\K\\\n"
         "value S sz \xE8\x85\xBE\xE8\xAE\xAF\n"  // 腾讯 in UTF-8 becomes GBK
         "value E expand_sz %SystemDrive%\\x\n"
         "value D dword 0x434241\n"
         "value B binary 47 00 ff\n"
-        "key HKLM64\\software\\Other\n"
-        "key HKCU\\Mine\n"
+        "key HKLM64\\software\\microsoft\\windows\\currentversion\\uninstall\\Other\n"
+        "key HKCU\\" USER_UNINSTALL "\\Mine\n"
         "repeat 2\nkey HKU\\H{n}\nend\n");
     ASSERT_EQ(scenario.Keys.size(), 5u);
-    EXPECT_EQ(scenario.Keys[0].Path, "K");  // trailing backslash dropped
+    EXPECT_EQ(scenario.Keys[0].Path, UNINSTALL "\\K");  // trailing backslash dropped
     const auto& values = scenario.Keys[0].Values;
     ASSERT_EQ(values.size(), 4u);
     EXPECT_EQ(values[0].Data, std::string("\xCC\xDA\xD1\xB6\0", 5));
@@ -71,10 +80,10 @@ TEST(ParseScenario, ReadsEachTypeAsTheBytesTheRegistryHandsOut) {
     standin::StandInMachine machine;
     machine.UserSid = "S-1-5-21-1-2-3-1001";
     machines::BuildMachine(scenario, machine);
-    EXPECT_NE(machine.FindKey(HKEY_USERS, "S-1-5-21-1-2-3-1001\\Mine"), nullptr);
+    EXPECT_NE(machine.FindKey(HKEY_USERS, "S-1-5-21-1-2-3-1001\\" USER_UNINSTALL "\\Mine"), nullptr);
     EXPECT_TRUE(machine.Is64BitWindows);
-    EXPECT_NE(machine.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other", standin::RegistryView::SixtyFourBit), nullptr);
-    EXPECT_EQ(machine.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Other"), nullptr);
+    EXPECT_NE(machine.FindKey(HKEY_LOCAL_MACHINE, UNINSTALL "\\Other", standin::RegistryView::SixtyFourBit), nullptr);
+    EXPECT_EQ(machine.FindKey(HKEY_LOCAL_MACHINE, UNINSTALL "\\Other"), nullptr);
     EXPECT_EQ(machine.Behaviour, standin::Flavour::Wine);
 }
 
@@ -88,24 +97,24 @@ std::string Ascii(const std::string& utf16) {
 
 TEST(ExportRegFile, WritesEachViewAsUtf16WithTextInUtf16AndOtherTypesAsBytes) {
     const Scenario scenario = Parse(
-        "key HKLM\\Uninstall\\\xE4\xB9\x97\n"  // 乗: GBK 81 5C, whose second byte is '\'
+        "key HKLM\\" UNINSTALL "\\\xE4\xB9\x97\n"  // 乗: GBK 81 5C, whose second byte is '\'
         "value \xE5\x90\x8D sz \xE8\x85\xBE\n"  // 名 = 腾
         "value D dword 1\n"
-        "key HKCU\\Mine\n"
-        "key HKLM64\\SOFTWARE\\Other\n");
+        "key HKCU\\" USER_UNINSTALL "\\Mine\n"
+        "key HKLM64\\" UNINSTALL "\\Other\n");
     const std::string own = machines::ExportRegFile(scenario, false, "S-1-5-21-0-0-0-1000");
     ASSERT_GE(own.size(), 2u);
     EXPECT_EQ(own.substr(0, 2), "\xFF\xFE");
     // 乗 is U+4E57 in the key name, not two characters around a separator.
     EXPECT_NE(own.find(std::string("\\\x00\x57\x4E]\x00", 6)), std::string::npos);
-    EXPECT_NE(Ascii(own).find("[HKEY_USERS\\S-1-5-21-0-0-0-1000\\Mine]"), std::string::npos);
+    EXPECT_NE(Ascii(own).find("[HKEY_USERS\\S-1-5-21-0-0-0-1000\\" USER_UNINSTALL "\\Mine]"), std::string::npos);
     EXPECT_NE(Ascii(own).find("=hex(1):7e,81,00,00\r\n"), std::string::npos);  // 腾 is U+817E, then the NUL
     EXPECT_NE(Ascii(own).find("\"D\"=hex(4):01,00,00,00"), std::string::npos);
     EXPECT_EQ(Ascii(own).find("Other"), std::string::npos);
     const std::string other = machines::ExportRegFile(scenario, true, "S-1-5-21-0-0-0-1000");
-    EXPECT_NE(Ascii(other).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]"), std::string::npos);
+    EXPECT_NE(Ascii(other).find("[HKEY_LOCAL_MACHINE\\" UNINSTALL "\\Other]"), std::string::npos);
     EXPECT_EQ(Ascii(other).find("Mine"), std::string::npos);
-    EXPECT_EQ(machines::ExportRegFile(Parse("key HKLM\\K\n"), true, "S-1-5-18"), "");
+    EXPECT_EQ(machines::ExportRegFile(Parse("key HKLM\\" UNINSTALL "\n"), true, "S-1-5-18"), "");
 }
 
 TEST(ExportFiles, GivesEachPathInUtf8) {

@@ -247,7 +247,7 @@ std::vector<std::string> RunRegistryContract(const ContractPlatform& platform, c
               "a GBK value name and text round-trip byte for byte" + Code(value.Result));
     }
 
-    // A key holds one value of a name, letter case ignored: setting it again
+    // A key holds one value of a name, ASCII letters in either case: setting it again
     // replaces the data where the value stands and keeps the name's spelling.
     {
         std::string values;

@@ -95,9 +95,9 @@ Observed RunOnStandIn(const Scenario& scenario, const std::string& userSid = sta
     return run;
 }
 
-// The collector's record (tools/windows/trace_collector.cpp) and the stand-in
-// browser's (tools/windows/fake_browser.cpp; absent when nothing started).
-bool ReadWineRun(const std::string& trace, const std::string& started, Observed& run) {
+// The collector's record (tools/windows/trace_collector.cpp): the debug
+// strings, the message box, every process the launcher started, the ending.
+bool ReadWineRun(const std::string& trace, Observed& run) {
     std::string text;
     if (!ReadFile(trace, text)) return false;
     std::istringstream lines(text);
@@ -109,13 +109,13 @@ bool ReadWineRun(const std::string& trace, const std::string& started, Observed&
         if (kind == "S" && machines::ParseHexBytes(first, '\0', bytes)) run.DebugStrings.push_back(bytes);
         else if (kind == "M" && machines::ParseHexBytes(first, '\0', bytes) && machines::ParseHexBytes(second, '\0', more))
             run.Boxes.push_back({false, more, bytes, 0});
+        else if (kind == "P" && machines::ParseHexBytes(first, '\0', bytes) && machines::ParseHexBytes(second, '\0', more))
+            run.Starts.push_back({standin::WithoutDoubledBackslashes(bytes), more, true, {}});
         else if (kind == "X") run.ExitCode = std::atoi(first.c_str());
-        else if (kind == "T") run.ExitCode.reset();
+        else if (kind == "T" && first == "program") run.ExitCode.reset();
+        else if (kind == "T" && first == "started") run.Faults.push_back("what the launcher started still ran at the deadline");
         else return std::fprintf(stderr, "%s: unexpected line \"%s\"\n", trace.c_str(), line.c_str()), false;
     }
-    std::ifstream record(started, std::ios::binary);
-    for (std::string module, command; std::getline(record, module) && std::getline(record, command);)
-        run.Starts.push_back({module.substr(module.find(' ') + 1), command.substr(command.find(' ') + 1), true, {}});
     return true;
 }
 
@@ -200,7 +200,7 @@ int Usage(const char* program, std::FILE* to = stderr) {
     const char* modes[][2] = {
         {"[--check] FILE.scenario", "runs the launcher on the scenario's machine and prints the run; --check compares it with the scenario"},
         {"--random SEED", "prints a random machine and the run on it"},
-        {"--check-wine TRACE STARTED (FILE.scenario | --random SEED) [--reg FILE...]",
+        {"--check-wine TRACE (FILE.scenario | --random SEED) [--reg FILE...]",
          "compares a Wine run and the replay of reg.exe's exports with the machine's expectations"},
         {"--export DIR [FILE.scenario... | --random FIRST COUNT]", "writes launcher.json and machines as .reg files for the Wine runs"},
         {"--reg FILE [--reg FILE...] [--wine]", "replays a member's PC from its registry exports, as kestlo-replay does"},
@@ -266,19 +266,19 @@ Observed Replay(const machines::RegImport& import, const std::vector<std::string
                         wine ? standin::Flavour::Wine : standin::Flavour::Windows);
 }
 
-// --check-wine TRACE STARTED (FILE.scenario | --random SEED) [--reg FILE...]
+// --check-wine TRACE (FILE.scenario | --random SEED) [--reg FILE...]
 int CheckWine(const std::vector<std::string>& args, const char* program) {
-    std::size_t next = 4;
+    std::size_t next = 3;
     std::uint64_t seed = 0;
     Scenario scenario;
     Observed run;
-    if (args.size() < 4 || (args[3] == "--random" && !(args.size() > 4 && ParseNumber(args[next++], seed))))
+    if (args.size() < 3 || (args[2] == "--random" && !(args.size() > 3 && ParseNumber(args[next++], seed))))
         return Usage(program);
-    if (args[3] == "--random") scenario = RandomScenario(seed);
-    else if (!ReadScenario(args[3], scenario)) return 2;
+    if (args[2] == "--random") scenario = RandomScenario(seed);
+    else if (!ReadScenario(args[2], scenario)) return 2;
     std::vector<std::string> exports;
     if (!RegOptions(args, next, exports)) return Usage(program);
-    if (!ReadWineRun(args[1], args[2], run)) return 2;
+    if (!ReadWineRun(args[1], run)) return 2;
     PrintRun(run);
     int failures = Check(scenario.Expected, run);
     std::string replayed;

@@ -12,10 +12,12 @@ Each architecture gets one fresh prefix (tools/wine/prefix.py), the prefixes
 run at the same time, each with one wineserver throughout. For each machine:
 its keys imported, the stand-in browser (tools/windows/fake_browser.cpp)
 copied to each of its files, the launcher run under trace_collector.exe with
-LC_ALL=zh_CN.UTF-8 (ANSI code page 936), which answers a message box and
-returns once the launcher and whatever it started have ended; the keys
-exported by reg.exe as a member would, the registry reset, and what was seen
-checked by the host tool (--check-wine) against the machine.
+LC_ALL=zh_CN.UTF-8 (ANSI code page 936), which answers a message box, names
+every process the launcher started and returns once they have all ended (a
+collector that cannot make a job, or fails, fails the machine); the keys
+exported by reg.exe as a member would, the files and folders made for the
+machine removed, the registry reset, and what was seen checked by the host
+tool (--check-wine) against the machine.
 
 --plant-dlls runs a copy of the launcher from a Downloads folder beside DLLs
 named like the system DLLs it preloads (PreloadedSystemDlls, which the host
@@ -45,6 +47,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'win
 import prefix as wine_prefix  # noqa: E402
 
 COLLECT_TIMEOUT = 40  # seconds the launcher and the browser it starts may run
+COLLECTOR_EXITS = {2: 'bad arguments', 3: 'cannot start the launcher',
+                   4: 'cannot put the launcher in a job, so what it starts cannot be seen'}
 
 
 def export(tool, folder, scenarios, random):
@@ -101,7 +105,8 @@ def run_probes(prefix, out):
     trace = wine_prefix.host_path(os.path.join(out, 'probes.trace'))
     windows = '--64-bit-windows' if prefix.arch == 'win64' else '--32-bit-windows'
     try:
-        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', trace, '60', probes, windows, timeout=120)
+        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', '--require-job', trace, '60', probes,
+                                   windows, timeout=120)
         ended = [line for line in Path(out, 'probes.trace').read_text().splitlines() if line[0] in 'XT']
         checked, report = prefix.wine(probes, '--check-trace', trace)
     except (wine_prefix.PrefixError, subprocess.TimeoutExpired, OSError) as error:
@@ -122,23 +127,25 @@ def run_machine(prefix, export_dir, name, source, work, standin_run):
     for view, sixty_four_bit_view in (('.view32.reg', False), ('.view64.reg', True)):
         if os.path.exists(base + view):
             prefix.import_reg(base + view, sixty_four_bit_view)
-    for file in files:
-        os.makedirs(os.path.dirname(file), exist_ok=True)
-        shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), file)
-    started_log = prefix.unix(wine_prefix.STARTED_LOG)
-    if os.path.exists(started_log):
-        os.remove(started_log)
+    made = []  # the files, and the first folder made for each, removed after the run
     trace, exports = os.path.join(work, name + '.trace'), []
     try:
-        prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', wine_prefix.host_path(trace), str(COLLECT_TIMEOUT),
-                    prefix.launcher, timeout=COLLECT_TIMEOUT + 30, cwd=prefix.unix(wine_prefix.DOWNLOADS))
+        for file in files:
+            made += prefix.make_folders(os.path.dirname(file)) + [file]
+            shutil.copy(os.path.join(prefix.build, 'fake_browser.exe'), file)
+        code, output = prefix.wine(wine_prefix.TOOLS + r'\trace_collector.exe', '--require-job',
+                                   wine_prefix.host_path(trace), str(COLLECT_TIMEOUT), prefix.launcher,
+                                   timeout=COLLECT_TIMEOUT + 30, cwd=prefix.unix(wine_prefix.DOWNLOADS))
+        if code != 0:
+            raise wine_prefix.PrefixError(f'trace_collector.exe: {COLLECTOR_EXITS.get(code, f"exit code {code}")}: '
+                                          + output.decode('gbk', 'replace').strip())
         exports = prefix.member_exports(work, name, facts['user_uninstall_key'])
     finally:
-        for file in files:
-            os.remove(file)
+        for path in reversed(made):
+            shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+        Path(prefix.unix(wine_prefix.STARTED_LOG)).unlink(missing_ok=True)  # the benchmark's record, unread here
         prefix.reset(work)
-    checked = subprocess.run([standin_run, '--check-wine', trace, started_log, *source, *exports],
-                             capture_output=True, text=True)
+    checked = subprocess.run([standin_run, '--check-wine', trace, *source, *exports], capture_output=True, text=True)
     return checked.returncode == 0, checked.stdout + checked.stderr
 
 

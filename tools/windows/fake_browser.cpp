@@ -2,6 +2,8 @@
 // a browser's install folder under the browser's file name ("Chrome.exe",
 // "firefox.exe" ...), it appends to C:\kestlo-e2e\started.log one line with
 // the path it was started from and one with its whole command line, then exits.
+// The Wine benchmark counts the starts by it; the scenario runs need no record
+// of their own, as trace_collector.exe names every process the launcher starts.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif

@@ -2,24 +2,32 @@
 // every string it passes to OutputDebugStringA, its message box, and its exit
 // code; what a debug-output viewer shows, written to a file.
 //
-//   trace_collector.exe OUTPUT TIMEOUT_SECONDS PROGRAM [ARGUMENTS...]
+//   trace_collector.exe [--require-job] OUTPUT TIMEOUT_SECONDS PROGRAM [ARGUMENTS...]
 //
-// OUTPUT gets one line per event: "S <hex bytes>" for each debug string (the
-// bytes without their NUL); "M <caption hex> <text hex>" for a message box of
-// the program, which is then answered with OK; "X <exit code>" when it ended;
-// "T" when it, or a program it started, still ran after TIMEOUT_SECONDS (the
-// program is then terminated). The program runs in a job object, so the
-// collector returns only once whatever it started (a browser) has ended too;
-// closing the job ends nothing. Where the program cannot be put in a job
-// (before Windows 8, when the collector already is in one), the collector says
-// so on stderr and waits for the program alone.
-// Exits 0 once OUTPUT is written, 2 on bad arguments, 3 if PROGRAM cannot start.
+// OUTPUT gets one line per event: "S <hex bytes>" for each debug string of the
+// program (the bytes without their NUL); "M <caption hex> <text hex>" for a
+// message box of it, which is then answered with OK; "P <image hex> <command
+// line hex>" for each process it started, or they started, in the ANSI code
+// page ("3f", a '?', where it cannot be read); "X <exit code>" when it ended;
+// "T program" when it still ran after TIMEOUT_SECONDS (it is then
+// terminated), "T started" when only what it started still ran then.
+// The program and everything it starts run in a job object, so the
+// collector returns only once they have all ended (closing the job ends
+// nothing). Every process the job reports is in OUTPUT: the collector debugs
+// them all, so each is seen, stopped at its creation, before it can run. Where
+// the program cannot be put in a job (before Windows 8, when the collector
+// already is in one), the collector says so on stderr and waits for the
+// program alone; with --require-job it stops instead.
+// Exits 0 once OUTPUT is written, 2 on bad arguments, 3 if PROGRAM cannot
+// start, 4 with --require-job when there can be no job.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 namespace {
@@ -76,6 +84,30 @@ HWND MessageBoxOf(DWORD processId) {
     return search.Found;
 }
 
+using NtQueryInformationProcessFunction = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+
+// The process's image path or command line, from its process parameters, in
+// the ANSI code page; "?" where they cannot be read (another bitness).
+std::string ProcessText(HANDLE process, bool commandLine) {
+    const FARPROC found = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
+    const auto query = reinterpret_cast<NtQueryInformationProcessFunction>(reinterpret_cast<void (*)()>(found));
+    PROCESS_BASIC_INFORMATION basic = {};
+    PEB peb = {};
+    RTL_USER_PROCESS_PARAMETERS parameters = {};
+    if (query == nullptr || query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 ||
+        !ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+        !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, nullptr))
+        return "?";
+    const UNICODE_STRING& text = commandLine ? parameters.CommandLine : parameters.ImagePathName;
+    std::wstring wide(text.Length / sizeof(WCHAR), L'\0');
+    if (wide.empty() || !ReadProcessMemory(process, text.Buffer, &wide[0], text.Length, nullptr)) return "?";
+    std::string ansi(wide.size() * 2, '\0');
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &ansi[0],
+                                           static_cast<int>(ansi.size()), nullptr, nullptr);
+    ansi.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return ansi.empty() ? "?" : ansi;
+}
+
 // The program in a job that reports to `port`, or null (and why, on stderr).
 HANDLE JobAround(HANDLE process, HANDLE port) {
     HANDLE job = port ? CreateJobObjectA(nullptr, nullptr) : nullptr;
@@ -89,23 +121,27 @@ HANDLE JobAround(HANDLE process, HANDLE port) {
     return nullptr;
 }
 
-// Waits until the job's last process has ended, or the deadline (GetTickCount) passes.
-bool JobEnded(HANDLE port, DWORD deadline) {
+// Takes the job's messages that have arrived: the processes it was given
+// (`joined`) and whether its last process has ended.
+bool JobEmptied(HANDLE port, std::set<DWORD>& joined) {
     DWORD message = 0;
     ULONG_PTR key = 0;
     LPOVERLAPPED detail = nullptr;
-    for (LONG left; (left = static_cast<LONG>(deadline - GetTickCount())) > 0;) {
-        if (!GetQueuedCompletionStatus(port, &message, &key, &detail, static_cast<DWORD>(left))) return false;
-        if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO) return true;
+    bool empty = false;
+    while (GetQueuedCompletionStatus(port, &message, &key, &detail, 0)) {
+        if (message == JOB_OBJECT_MSG_NEW_PROCESS) joined.insert(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail)));
+        empty = empty || message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO;
     }
-    return false;
+    return empty;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool requireJob = argc > 1 && std::string(argv[1]) == "--require-job";
+    if (requireJob) --argc, ++argv;
     if (argc < 4) {
-        std::fprintf(stderr, "usage: trace_collector OUTPUT TIMEOUT_SECONDS PROGRAM [ARGUMENTS...]\n");
+        std::fprintf(stderr, "usage: trace_collector [--require-job] OUTPUT TIMEOUT_SECONDS PROGRAM [ARGUMENTS...]\n");
         return 2;
     }
     FILE* out = std::fopen(argv[1], "wb");
@@ -122,25 +158,36 @@ int main(int argc, char** argv) {
     // desktop process, which lives as long as the session: it must be us, not
     // the program, or the job would never empty.
     GetDesktopWindow();
+    // What is still debugged when the collector ends (a real browser on a
+    // member's PC) goes on running.
+    DebugSetProcessKillOnExit(FALSE);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    // Suspended until it is in the job, so that nothing it starts escapes.
-    if (!CreateProcessA(argv[3], &commandLine[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS | CREATE_SUSPENDED,
+    // Suspended until it is in the job, so that nothing it starts escapes;
+    // everything it starts is debugged too, so that each is seen as it starts.
+    if (!CreateProcessA(argv[3], &commandLine[0], nullptr, nullptr, FALSE, DEBUG_PROCESS | CREATE_SUSPENDED,
                         nullptr, nullptr, &startup, &process)) {
         std::fprintf(stderr, "trace_collector: cannot start %s (error %lu)\n", argv[3], GetLastError());
         return 3;
     }
     HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
     HANDLE job = JobAround(process.hProcess, port);
+    if (job == nullptr && requireJob) {
+        TerminateProcess(process.hProcess, 1);
+        std::fclose(out);
+        return 4;
+    }
     ResumeThread(process.hThread);
 
-    bool answered = false, exited = false;
-    for (LONG left; !exited && (left = static_cast<LONG>(deadline - GetTickCount())) > 0;) {
+    bool answered = false, exited = false, emptied = job == nullptr;
+    std::set<DWORD> joined, named;
+    for (LONG left; !(exited && emptied) && (left = static_cast<LONG>(deadline - GetTickCount())) > 0;) {
+        if (job != nullptr && !emptied) emptied = JobEmptied(port, joined);
         DEBUG_EVENT event = {};
         // Between debug events, at most 20 ms apart, the message box is looked for.
         if (!WaitForDebugEvent(&event, left < 20 ? static_cast<DWORD>(left) : 20)) {
-            const HWND box = answered ? nullptr : MessageBoxOf(process.dwProcessId);
+            const HWND box = answered || exited ? nullptr : MessageBoxOf(process.dwProcessId);
             if (box != nullptr) {
                 // Its text is the static control 0xFFFF, on Windows and Wine alike.
                 write("M " + Hex(WindowText(box)) + " " + Hex(WindowText(GetDlgItem(box, 0xFFFF))));
@@ -149,8 +196,9 @@ int main(int argc, char** argv) {
             }
             continue;
         }
+        const bool program = event.dwProcessId == process.dwProcessId;
         DWORD continueStatus = DBG_CONTINUE;
-        if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
+        if (event.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT && program) {
             // The length counts the terminating NUL; ANSI strings only.
             std::string text(event.u.DebugString.nDebugStringLength, '\0');
             SIZE_T read = 0;
@@ -160,23 +208,34 @@ int main(int argc, char** argv) {
             text.resize(read);
             if (!text.empty() && text.back() == '\0') text.pop_back();
             write("S " + Hex(text));
-        } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT && event.u.CreateProcessInfo.hFile) {
-            CloseHandle(event.u.CreateProcessInfo.hFile);
+        } else if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+            if (!program) {
+                // Stopped at its creation: its parameters are there, and it has run nothing yet.
+                const HANDLE started = event.u.CreateProcessInfo.hProcess;
+                write("P " + Hex(ProcessText(started, false)) + " " + Hex(ProcessText(started, true)));
+                named.insert(event.dwProcessId);
+            }
+            if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
         } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && event.u.LoadDll.hFile) {
             CloseHandle(event.u.LoadDll.hFile);
         } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
                    event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
             // The loader's initial breakpoint is ours to swallow; anything else
-            // goes back to the program as it would without a debugger.
+            // goes back to the process as it would without a debugger.
             continueStatus = DBG_EXCEPTION_NOT_HANDLED;
-        } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+        } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT && program) {
             write("X " + std::to_string(event.u.ExitProcess.dwExitCode));
             exited = true;
         }
         ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
     }
+    if (job != nullptr && !emptied) emptied = JobEmptied(port, joined);
+    // A process the job holds that no debug event named: started some other way.
+    for (DWORD id : joined)
+        if (id != process.dwProcessId && named.count(id) == 0) write("P " + Hex("?") + " " + Hex("?"));
     if (!exited) TerminateProcess(process.hProcess, 1);  // a message box nobody closed, or a hang
-    if (!exited || (job && !JobEnded(port, deadline))) write("T");
+    if (!exited) write("T program");
+    else if (!emptied) write("T started");
     std::fclose(out);
     for (HANDLE handle : {job, port, process.hThread, process.hProcess})
         if (handle) CloseHandle(handle);

@@ -17,7 +17,7 @@ DOWNLOADS = r'C:\users\Public\Downloads'
 # program can keep it out, so it is not planted.
 WINE_LOADS_BEFORE_MAIN = ('version',)
 PLANTED_MARKERS = r'C:\kestlo-e2e\planted'
-STARTED_LOG = r'C:\kestlo-e2e\started.log'  # written by tools/windows/fake_browser.cpp
+STARTED_LOG = r'C:\kestlo-e2e\started.log'  # the benchmark's count, from tools/windows/fake_browser.cpp
 
 
 class PrefixError(Exception):
@@ -147,9 +147,25 @@ class Prefix:
         return [name[:-len('.loaded')] for name in loaded]
 
     def unix(self, windows_path):
+        """The file of drive C: that Wine opens for the path: an existing name
+        in any letter case (C:\\Users is drive_c/users), a new one as written."""
         if not windows_path[:3].upper() == 'C:\\':
             raise PrefixError(f'files must be on drive C: {windows_path}')
-        return os.path.join(self.drive_c, *windows_path[3:].split('\\'))
+        path = self.drive_c
+        for name in filter(None, windows_path[3:].split('\\')):
+            existing = [entry for entry in os.listdir(path) if entry.lower() == name.lower()] if os.path.isdir(path) else []
+            path = os.path.join(path, existing[0] if existing else name)
+        return path
+
+    @staticmethod
+    def make_folders(folder):
+        """Makes the folder and its missing parents; returns the first one it made (or none)."""
+        first = folder
+        while not os.path.exists(os.path.dirname(first)):
+            first = os.path.dirname(first)
+        made = [] if os.path.exists(folder) else [first]
+        os.makedirs(folder, exist_ok=True)
+        return made
 
     def wine(self, *args, timeout=60, cwd=None, loader=None):
         """Runs a Wine program; returns (exit code, its standard output and error).
