@@ -1,5 +1,6 @@
-// libFuzzer target: turns its input into a stand-in machine (uninstall
-// entries machine-wide, per user and directly under HKEY_USERS; names up to
+// libFuzzer target: turns its input into a stand-in machine (32-bit or 64-bit
+// Windows; uninstall entries machine-wide in either registry view, per user
+// and directly under HKEY_USERS; names up to
 // and past the buffer sizes; data of every type, with and without NULs;
 // failures injected into any registry call) and runs the whole launch
 // sequence on it, then checks what must hold for any registry:
@@ -15,6 +16,7 @@
 #include "discovery/catalogue.h"
 #include "discovery/recognition.h"
 #include "discovery/registry_limits.h"
+#include "discovery/registry_views.h"
 #include "discovery/uninstall_paths.h"
 #include "discovery/uninstall_scan.h"
 #include "discovery/user_uninstall_path.h"
@@ -83,6 +85,7 @@ std::string PickData(FuzzedDataProvider& in) {
 // ignored, as on Windows).
 struct PlantedEntry {
     HKEY Root;
+    standin::RegistryView View;
     std::string Path;
     std::string Subkey;
     std::vector<standin::RegistryValue> Values;
@@ -111,6 +114,7 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
                                                                        : fails.ConvertSidToStringSidA) = ERROR_ACCESS_DENIED;
     }
     machine.HasSetDefaultDllDirectories = in.ConsumeBool();
+    machine.Is64BitWindows = in.ConsumeBool();
     static const char* const subkeys[] = {"Google Chrome", "Mozilla Firefox", "7-Zip", "360SE", "a"};
     static const char* const valueNames[] = {"DisplayName", "InstallLocation", "displayname", "DisplayIcon"};
     std::vector<std::pair<HKEY, std::string>> keys = {{HKEY_LOCAL_MACHINE, MachineUninstallPath}, {HKEY_USERS, ""}};
@@ -125,8 +129,12 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
     for (int entries = in.ConsumeIntegralInRange(0, 24); entries > 0 && in.remaining_bytes() > 0; --entries) {
         std::string base;
         HKEY root = HKEY_LOCAL_MACHINE;
+        auto view = standin::RegistryView::ThirtyTwoBit;
         switch (in.ConsumeIntegralInRange(0, 2)) {
-        case 0: base = MachineUninstallPath; break;
+        case 0:
+            base = MachineUninstallPath;
+            if (machine.Is64BitWindows && in.ConsumeBool()) view = standin::RegistryView::SixtyFourBit;
+            break;
         case 1: root = HKEY_USERS; base = PickHive(in) + UserUninstallSuffix; break;
         default: root = HKEY_USERS; break;  // directly under HKEY_USERS
         }
@@ -134,18 +142,18 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
         std::vector<std::string> names;
         if (!standin::SplitKeyPath(base + subkey, names) || subkey.find('\\') != std::string::npos || subkey.empty())
             continue;
-        machine.AddKey(root, base + subkey);
+        machine.AddKey(root, base + subkey, view);
         keys.emplace_back(root, base + subkey);
         // Keys that differ only in letter case are one key: their values join.
         if (std::none_of(traceable.Entries.begin(), traceable.Entries.end(), [&](const PlantedEntry& e) {
-                return e.Root == root && standin::SameKeyName(e.Path, base + subkey);
+                return e.Root == root && e.View == view && standin::SameKeyName(e.Path, base + subkey);
             }))
-            traceable.Entries.push_back(PlantedEntry{root, base + subkey, subkey, {}});
+            traceable.Entries.push_back(PlantedEntry{root, view, base + subkey, subkey, {}});
         for (int values = in.ConsumeIntegralInRange(0, 4); values > 0; --values) {
             const std::string name = PickName(in, valueNames, std::size(valueNames));
             const DWORD type = in.ConsumeIntegralInRange<DWORD>(0, 5);
             const std::string data = PickData(in);
-            machine.AddValue(root, base + subkey, name, type, data);
+            machine.AddValue(root, base + subkey, name, type, data, view);
             // What a display-name line can be: the data up to its first NUL,
             // or empty when it does not fit.
             const std::string text = data.substr(0, data.find('\0'));
@@ -171,7 +179,8 @@ void Build(FuzzedDataProvider& in, StandInMachine& machine, Traceable& traceable
         machine.Inject(failure);
         traceable.Injected = true;
     }
-    for (PlantedEntry& entry : traceable.Entries) entry.Values = machine.FindKey(entry.Root, entry.Path)->Values;
+    for (PlantedEntry& entry : traceable.Entries)
+        entry.Values = machine.FindKey(entry.Root, entry.Path, entry.View)->Values;
     for (const auto& [root, path] : keys) {
         std::vector<std::string> names;
         standin::SplitKeyPath(path, names);
@@ -254,7 +263,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FuzzedDataProvider in(data, size);
         StandInMachine machine;
         Build(in, machine, traceable);
-        ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue);
+        ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue, ThirtyTwoBitViewAccess);
+        if (machine.Is64BitWindows)
+            ScanUninstallKey(HKEY_LOCAL_MACHINE, MachineUninstallPath, catalogue, SixtyFourBitViewAccess);
         const std::string userPath = FindUserUninstallPath();
         if (!userPath.empty()) ScanUninstallKey(HKEY_USERS, userPath, catalogue);
         // Compared call by call, not line by line: names may hold a "\n".
