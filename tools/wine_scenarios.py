@@ -46,7 +46,7 @@ from pathlib import Path
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'wine'))
 import prefix as wine_prefix  # noqa: E402
 
-COLLECT_TIMEOUT = 40  # seconds the launcher and the browser it starts may run
+COLLECT_TIMEOUT = 90  # seconds the launcher and what it starts may run: a deadline for hangs, not a wait
 COLLECTOR_EXITS = {2: 'bad arguments', 3: 'cannot start the launcher',
                    4: 'cannot put the launcher in a job, so what it starts cannot be seen'}
 

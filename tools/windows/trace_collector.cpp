@@ -183,10 +183,12 @@ int main(int argc, char** argv) {
     bool answered = false, exited = false, emptied = job == nullptr;
     std::set<DWORD> joined, named;
     for (LONG left; !(exited && emptied) && (left = static_cast<LONG>(deadline - GetTickCount())) > 0;) {
-        if (job != nullptr && !emptied) emptied = JobEmptied(port, joined);
         DEBUG_EVENT event = {};
-        // Between debug events, at most 20 ms apart, the message box is looked for.
+        // Between debug events, at most 20 ms apart, the message box and the
+        // job's messages are looked for; not while events keep coming (a
+        // trace of thousands of lines).
         if (!WaitForDebugEvent(&event, left < 20 ? static_cast<DWORD>(left) : 20)) {
+            if (job != nullptr && !emptied) emptied = JobEmptied(port, joined);
             const HWND box = answered || exited ? nullptr : MessageBoxOf(process.dwProcessId);
             if (box != nullptr) {
                 // Its text is the static control 0xFFFF, on Windows and Wine alike.
