@@ -210,7 +210,7 @@ class Prefix:
         Path(path).write_bytes(('\ufeffWindows Registry Editor Version 5.00\r\n\r\n' + text).encode('utf-16-le'))
         code, output = self.reg('import', host_path(path))
         if code != 0:
-            raise PrefixError(f'the registry could not be reset: {output.decode("utf-8", "replace").strip()}')
+            raise PrefixError(f'the registry could not be reset: {output.decode("gbk", "replace").strip()}')
 
     def import_reg(self, reg_file, sixty_four_bit_view):
         """Imports a .reg file through the 32-bit or the 64-bit registry view.
@@ -221,7 +221,7 @@ class Prefix:
         code, output = self.reg('import', host_path(reg_file), *options)
         if code != 0:
             raise PrefixError(f'reg import failed on {reg_file}, exit code {code}: '
-                              + output.decode('utf-8', 'replace').strip())
+                              + output.decode('gbk', 'replace').strip())
 
     def member_exports(self, work, name, user_keys):
         """The three keys a member exports for support (README, Support), each
@@ -233,10 +233,16 @@ class Prefix:
         for part, key in self.uninstall.items():
             out = os.path.join(work, f'{name}.{part}.reg')
             required = {'machine': True, 'machine_wow64': self.arch == 'win64', 'user': user_keys}[part]
-            code, output = self.reg('export', key, host_path(out), *(['/reg:64'] if part != 'user' else []), '/y')
+            command = ['export', key, host_path(out), *(['/reg:64'] if part != 'user' else []), '/y']
+            code, output = self.reg(*command)
+            if code != 0 and required:
+                # Under load Wine's reg.exe has failed so, once, with no message,
+                # on an export that succeeds on every other run: one more try, said aloud.
+                print(f'note: reg export of {key} failed (exit code {code}); trying once more', flush=True)
+                code, output = self.reg(*command)
             if code == 0:
                 exports += ['--reg', out]
             elif required:
                 raise PrefixError(f'reg export of {key} failed, exit code {code}: '
-                                  + output.decode('utf-8', 'replace').strip())
+                                  + output.decode('gbk', 'replace').strip())
         return exports
