@@ -40,7 +40,7 @@ bool PlaceKey(const std::string& key, ScenarioKey& placed, std::string& sid, boo
     placed.Values.clear();
     wow64 = Below(key, "HKEY_LOCAL_MACHINE\\" + std::string(MachineUninstallKeyWow64), rest);
     if (wow64 || Below(key, "HKEY_LOCAL_MACHINE\\" + machine, rest)) {
-        placed.Root = ScenarioRoot::Machine;
+        placed.Root = wow64 ? ScenarioRoot::Machine : ScenarioRoot::Machine64;  // until ReplayedMachine
         placed.Path = machine + rest;
         return true;
     }
@@ -284,7 +284,6 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
             if (!sid.empty()) read.UserSid = sid;
             placed.Path = unicode ? Utf8ToAnsi(placed.Path) : Utf8ToGbk(placed.Path);
             read.NamesWow64View |= wow64;
-            if (placed.Root == ScenarioRoot::Machine && !wow64) read.PlainMachineKeys.push_back(read.Machine.Keys.size());
             read.Machine.Keys.push_back(placed);
             key = &read.Machine.Keys.back();
             continue;
@@ -312,8 +311,9 @@ bool ReadRegExport(const std::string& bytes, const std::string& fileName, RegImp
 
 Scenario ReplayedMachine(const RegImport& import) {
     Scenario machine = import.Machine;
-    if (import.NamesWow64View)
-        for (const std::size_t index : import.PlainMachineKeys) machine.Keys[index].Root = ScenarioRoot::Machine64;
+    if (!import.NamesWow64View)  // a 32-bit Windows: its one view
+        for (ScenarioKey& key : machine.Keys)
+            if (key.Root == ScenarioRoot::Machine64) key.Root = ScenarioRoot::Machine;
     return machine;
 }
 

@@ -16,12 +16,11 @@ struct RegImport {
     // (ScenarioRoot::CurrentUser, from HKEY_CURRENT_USER\... or
     // HKEY_USERS\<SID>\...). A machine key named with WOW6432Node after
     // SOFTWARE is the 32-bit view of a 64-bit Windows (ScenarioRoot::Machine);
-    // one named without it is that PC's 64-bit view when any file names the
-    // WOW6432Node form, and the only view, the 32-bit one, when none does
-    // (ReplayedMachine). Text in code page 936, as the "A" functions hand it out.
+    // one named without it is read as that PC's 64-bit view (Machine64), and
+    // is the only view, the 32-bit one, when no file names the WOW6432Node
+    // form (ReplayedMachine). Text in code page 936, as the "A" functions hand it out.
     Scenario Machine;
-    bool NamesWow64View = false;                  // some key was named with WOW6432Node
-    std::vector<std::size_t> PlainMachineKeys;    // indices in Machine.Keys of those named without it
+    bool NamesWow64View = false;  // some key was named with WOW6432Node
     std::string UserSid;  // from HKEY_USERS\<SID>\...; empty when no file names one
     std::size_t IgnoredKeys = 0;  // keys outside the two uninstall keys
     std::vector<std::string> Notes;  // per file, how its text was read

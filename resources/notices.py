@@ -9,7 +9,7 @@ as its debug information names it (OBJDUMP --dwarf=info), against the
 "Files:" paragraphs of COPYRIGHT_FILE, the toolchain's own Debian copyright
 file: it carries the notice of every paragraph that names it (mingw_pformat.c
 is under two). Members without debug information are classified by
-KNOWN_MEMBERS. A member nothing classifies is named on stderr and left out,
+IMPORT_STUB. A member nothing classifies is named on stderr and left out,
 and the file check (executable_test.py) fails until it is classified.
 """
 import fnmatch
@@ -22,10 +22,10 @@ import tempfile
 GCC_RUNTIME = {'crtbegin.o', 'crtend.o', 'libgcc.a', 'libgcc_eh.a', 'libstdc++.a', 'libsupc++.a'}
 GCC_EXCEPTION = ('libgcc and libstdc++ are linked under the GNU General Public License version 3\n'
                  'with the GCC Runtime Library Exception, version 3.1.')
-# Members built without debug information, by name: the import stubs dlltool
-# makes from mingw-w64's .def files ("libkernel32s00135.o", "libmsvcrt_defh.o"),
-# under the project's ZPL 2.1 ("Files: *").
-KNOWN_MEMBERS = [(re.compile(r'lib\w+?(_def)?(h|t|s\d+)\.o$'), 'mingw-w64-crt/lib-common/*.def')]
+# Members built without debug information, known by name: the import stubs
+# dlltool makes from mingw-w64's .def files ("libkernel32s00135.o",
+# "libmsvcrt_defh.o"), under the project's ZPL 2.1 ("Files: *").
+IMPORT_STUB = re.compile(r'lib\w+?(_def)?(h|t|s\d+)\.o$')
 # libpthread.a is winpthreads under another name.
 ARCHIVE_SOURCES = {'libpthread.a': 'mingw-w64-libraries/winpthreads/', 'libwinpthread.a': 'mingw-w64-libraries/winpthreads/'}
 
@@ -88,13 +88,9 @@ def source_of(archive, member, objdump):
     name = os.path.basename(archive or '')
     if name in ARCHIVE_SOURCES:
         return ARCHIVE_SOURCES[name] + member
-    found = dwarf_source(objdump, archive, member)
-    if found:
-        return found
-    for pattern, source in KNOWN_MEMBERS:
-        if pattern.match(member):
-            return source
-    return None
+    if IMPORT_STUB.match(member):
+        return 'mingw-w64-crt/lib-common/' + member
+    return dwarf_source(objdump, archive, member)
 
 
 def notices(link_map, copyright_text, locate):

@@ -64,16 +64,16 @@ void StandInMachine::AddValue(HKEY root, const std::string& path, const std::str
 }
 
 void StandInMachine::AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
-                               DWORD type, RegistryView view) {
-    AddValue(root, path, name, type, text + '\0', view);
+                               DWORD type) {
+    AddValue(root, path, name, type, text + '\0');
 }
 
-bool StandInMachine::RemoveKey(HKEY root, const std::string& path, RegistryView view) {
+bool StandInMachine::RemoveKey(HKEY root, const std::string& path) {
     std::vector<std::string> names;
     if (!SplitKeyPath(path, names) || names.empty()) return false;
     const std::string leaf = names.back();
     names.pop_back();
-    auto* parent = const_cast<RegistryKey*>(FindKey(root, JoinPath(names), view));
+    auto* parent = const_cast<RegistryKey*>(FindKey(root, JoinPath(names)));
     if (parent == nullptr) return false;
     const std::u16string order = RegistryOrder(leaf);
     const auto found = Child(*parent, order);

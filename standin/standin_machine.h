@@ -115,9 +115,9 @@ public:
                   RegistryView view = RegistryView::ThirtyTwoBit);
     // A REG_SZ or REG_EXPAND_SZ value: the text and its terminating NUL.
     void AddString(HKEY root, const std::string& path, const std::string& name, const std::string& text,
-                   DWORD type = REG_SZ, RegistryView view = RegistryView::ThirtyTwoBit);
+                   DWORD type = REG_SZ);
     // Removes the key and its subtree; true when it existed.
-    bool RemoveKey(HKEY root, const std::string& path, RegistryView view = RegistryView::ThirtyTwoBit);
+    bool RemoveKey(HKEY root, const std::string& path);
     void AddFile(const std::string& path);  // ShellExecuteA succeeds on it
     void Inject(const InjectedFailure& failure) { failures_.push_back(failure); }
 

@@ -49,10 +49,11 @@ struct Observed {
     std::optional<int> ExitCode;            // none: still running at the deadline
     std::vector<std::string> DebugStrings;  // each OutputDebugStringA argument
     struct Start {
-        std::string File;         // the program's own path, environment references resolved
+        // The program: on the stand-in as the shell was given it, expanded;
+        // under Wine its image path (to both, a doubled backslash is one).
+        std::string File;
         std::string CommandLine;  // "<file as the shell was given it, expanded>" <parameters>
         bool Ran = true;          // false for a shell call on a missing file (it fails silently)
-        std::string Given;        // on the stand-in: the file as the shell was given it, expanded
     };
     std::vector<Start> Starts;
     std::vector<standin::MessageBoxCall> Boxes;
@@ -80,8 +81,7 @@ Observed RunOnStandIn(const Scenario& scenario, const std::string& userSid = sta
     run.DebugStrings = machine.DebugOutput;
     for (const standin::ShellExecuteCall& call : machine.ShellCalls) {
         const std::string file = standin::ExpandEnvironment(call.File.value_or(""));
-        run.Starts.push_back({standin::WithoutDoubledBackslashes(file),
-                              "\"" + file + "\" " + call.Parameters.value_or(""), machine.HasFile(file), file});
+        run.Starts.push_back({file, "\"" + file + "\" " + call.Parameters.value_or(""), machine.HasFile(file)});
         if (call.Verb != std::string("open") || call.HasOwner || call.Directory || call.ShowCommand != SW_SHOW ||
             call.Parameters != std::string(LoginPageUrl))
             run.Faults.push_back("the shell call: not \"open\" of the login page with no owner, no directory and SW_SHOW");
@@ -110,7 +110,7 @@ bool ReadWineRun(const std::string& trace, Observed& run) {
         else if (kind == "M" && machines::ParseHexBytes(first, '\0', bytes) && machines::ParseHexBytes(second, '\0', more))
             run.Boxes.push_back({false, more, bytes, 0});
         else if (kind == "P" && machines::ParseHexBytes(first, '\0', bytes) && machines::ParseHexBytes(second, '\0', more))
-            run.Starts.push_back({standin::WithoutDoubledBackslashes(bytes), more, true, {}});
+            run.Starts.push_back({bytes, more, true});
         else if (kind == "X") run.ExitCode = std::atoi(first.c_str());
         else if (kind == "T" && first == "program") run.ExitCode.reset();
         else if (kind == "T" && first == "started") run.Faults.push_back("what the launcher started still ran at the deadline");
@@ -143,7 +143,7 @@ int Check(const machines::ScenarioExpectation& expected, const Observed& run, co
     const std::optional<std::string> want =
         expected.StartedFile ? std::optional(standin::ExpandEnvironment(*expected.StartedFile)) : std::nullopt;
     if (want.has_value() != started.has_value() ||
-        (want && standin::WithoutDoubledBackslashes(*want) != *started))
+        (want && standin::WithoutDoubledBackslashes(*want) != standin::WithoutDoubledBackslashes(*started)))
         failures += Differs(what + "started file", want.value_or("<none>"), started.value_or("<none>"));
     else if (want && run.Starts[0].CommandLine != "\"" + *want + "\" " + LoginPageUrl)
         failures += Differs(what + "command line", "\"" + *want + "\" " + LoginPageUrl, run.Starts[0].CommandLine);
@@ -230,12 +230,7 @@ bool ParseNumber(const std::string& text, std::uint64_t& number) {
 // A random machine, expected to do what it does on the stand-in.
 Scenario RandomScenario(std::uint64_t seed) {
     Scenario machine = machines::RandomMachine(seed);
-    const Observed run = RunOnStandIn(machine);
-    machine.Expected = run.Outcome();
-    // The file as the launcher named it, as a scenario would write it: a
-    // location's trailing backslash doubled before the program's name.
-    for (const Observed::Start& start : run.Starts)
-        if (start.Ran) machine.Expected.StartedFile = start.Given;
+    machine.Expected = RunOnStandIn(machine).Outcome();
     return machine;
 }
 
