@@ -181,8 +181,11 @@ class Prefix:
 
     def reg(self, *args):
         """Runs the prefix's own reg.exe (64-bit in a 64-bit prefix, whatever the
-        wrapper would pick): it deletes keys of its own view only, whatever /reg says."""
-        return self.wine('reg', *args, timeout=300, loader=['/usr/lib/wine/wine64'] if self.arch == 'win64' else None)
+        wrapper would pick): it deletes keys of its own view only, whatever /reg says.
+        Named by its full path: a bare "reg" is looked up through ShellExecuteEx,
+        which under load has failed with "internal error" before reg.exe ran."""
+        return self.wine(r'C:\windows\system32\reg.exe', *args, timeout=300,
+                         loader=['/usr/lib/wine/wine64'] if self.arch == 'win64' else None)
 
     def hives(self):
         """The subkeys of HKEY_USERS, as reg.exe names them."""
